@@ -1,0 +1,41 @@
+# The launcher's resources: icon, splash picture, manifest and the payload
+# package. The package is made at build time from sample/payload plus the
+# sample installer, which is signed with a throwaway certificate that lives
+# in the build tree only.
+set(GEN ${CMAKE_BINARY_DIR}/generated)
+file(MAKE_DIRECTORY ${GEN})
+
+add_executable(sample-setup WIN32 sample/installer/sample_setup.cpp)
+target_link_options(sample-setup PRIVATE -municode)
+target_link_libraries(sample-setup PRIVATE ${ZLIB_STATIC})
+set_target_properties(sample-setup PROPERTIES OUTPUT_NAME "sample-setup-unsigned"
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/sample)
+
+set(SIGN_SCRIPT ${PROJECT_SOURCE_DIR}/tools/sign-file.sh)
+set(PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/tools/make-package.py)
+
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/sample/Setup.exe
+  COMMAND ${SIGN_SCRIPT} ${CMAKE_BINARY_DIR}/signing $<TARGET_FILE:sample-setup> ${CMAKE_BINARY_DIR}/sample/Setup.exe
+  DEPENDS sample-setup ${SIGN_SCRIPT}
+  COMMENT "Signing the sample installer")
+
+file(GLOB_RECURSE SAMPLE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/sample/payload/*)
+add_custom_command(
+  OUTPUT ${GEN}/payload.bin
+  COMMAND ${Python3_EXECUTABLE} ${PACKAGE_SCRIPT} --out ${GEN}/payload.bin
+          --dir ${PROJECT_SOURCE_DIR}/sample/payload
+          --file Setup.exe=${CMAKE_BINARY_DIR}/sample/Setup.exe
+  DEPENDS ${CMAKE_BINARY_DIR}/sample/Setup.exe ${SAMPLE_FILES} ${PACKAGE_SCRIPT}
+  COMMENT "Packing the sample payload")
+
+add_custom_command(
+  OUTPUT ${GEN}/quillane.ico
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/make-icon.py ${GEN}/quillane.ico
+  DEPENDS ${PROJECT_SOURCE_DIR}/tools/make-icon.py)
+
+configure_file(${PROJECT_SOURCE_DIR}/launcher/launcher.manifest ${GEN}/launcher.manifest COPYONLY)
+configure_file(${PROJECT_SOURCE_DIR}/sample/splash.jpg ${GEN}/splash.jpg COPYONLY)
+
+add_custom_target(sfx_resources DEPENDS ${GEN}/payload.bin ${GEN}/quillane.ico)
+set(SFX_RESOURCE_DEPENDS ${GEN}/payload.bin;${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg)
