@@ -1,0 +1,59 @@
+// A ZIP reader over zlib that reads an archive in place from a memory range.
+// No Windows headers: it also builds natively for sanitizers and fuzzing.
+// It never reads outside the range it was given.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+enum ZipStatus : int {
+  ZipOk = 0,
+  ZipErrArgument,         // null pointers, index out of range
+  ZipErrNoMemory,
+  ZipErrNoEndRecord,      // no end-of-central-directory record, or bytes after it
+  ZipErrBadEndRecord,     // inconsistent end record (disk numbers, counts, sizes)
+  ZipErrBadZip64,         // ZIP64 locator, end record or extra field malformed
+  ZipErrBadDirectory,     // central directory truncated, overlapping or malformed
+  ZipErrBadLocalHeader,   // local header missing, truncated or disagreeing
+  ZipErrOverlap,          // entry data overlapping the directory or another entry
+  ZipErrEncrypted,
+  ZipErrUnsupportedMethod,
+  ZipErrBadData,          // deflate stream damaged or truncated
+  ZipErrCrcMismatch,
+  ZipErrSizeMismatch,
+  ZipErrBadName,          // empty name, name over 511 bytes or holding a zero byte
+  ZipErrSinkRefused,      // the caller's sink asked to stop
+};
+
+// Facts of one entry, from its central directory record.
+struct ZipEntryInfo {
+  char name[512];             // UTF-8, zero-terminated (names are at most 511 bytes)
+  uint32_t nameLength;
+  uint32_t externalAttributes;
+  uint64_t compressedSize;
+  uint64_t uncompressedSize;
+  uint64_t localHeaderOffset;
+  uint32_t crc32;
+  uint16_t method;            // 0 stored, 8 deflated
+  uint16_t flags;             // general-purpose bits
+};
+
+struct ZipReader;
+
+// Receives extracted bytes in order; returns false to stop the extraction.
+typedef bool (*ZipSink)(void* context, const uint8_t* bytes, size_t count);
+
+// Opens the archive held in [data, data + size). On ZipOk *reader owns a new
+// reader that the caller releases with ZipClose; the memory range must stay
+// valid and unchanged until then. On failure *reader is null.
+ZipStatus ZipOpen(const void* data, uint64_t size, ZipReader** reader);
+void ZipClose(ZipReader* reader);
+
+uint64_t ZipEntryCount(const ZipReader* reader);
+ZipStatus ZipStatEntry(const ZipReader* reader, uint64_t index, ZipEntryInfo* info);
+
+// Inflates entry `index` in fixed-size pieces into sink, checking its size
+// and CRC-32 at the end. A failure may come after some pieces were given.
+ZipStatus ZipExtractEntry(ZipReader* reader, uint64_t index, ZipSink sink, void* context);
+
+// A short English description of a status, for messages and test output.
+const char* ZipStatusText(ZipStatus status);

@@ -1,0 +1,13 @@
+// The splash window: its class, its handle and its status text.
+#pragma once
+#include <windows.h>
+
+// The splash window's handle; null before it exists and after WM_DESTROY.
+extern HWND SplashWindow;
+
+// Registers the class "QLNneo_SfxBox" and creates the window. Returns
+// nonzero when the window exists; sets SplashWindow.
+int CreateSplashWindow();
+
+// Sets the status text (the window's title). Does nothing without a window.
+void SetStatusText(const wchar_t* text);
