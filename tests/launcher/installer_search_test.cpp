@@ -41,7 +41,9 @@ TEST(LocateInstaller, EachStepFindsItsInstaller) {
     SCOPED_TRACE(c.name);
     std::wstring ws = FreshFolder((std::wstring(L"search_") + c.name).c_str());
     ASSERT_TRUE(WriteBytes(ws + L"\\ReadMe.txt", "r"));
-    if (c.folder) ASSERT_TRUE(MakeFolder(ws + L"\\" + c.folder));
+    if (c.folder) {
+      ASSERT_TRUE(MakeFolder(ws + L"\\" + c.folder));
+    }
     ASSERT_TRUE(WriteBytes(ws + L"\\" + c.file, "MZ"));
     Search s = Locate(ws);
     EXPECT_TRUE(s.found);
