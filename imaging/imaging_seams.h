@@ -42,3 +42,11 @@ extern volatile LONG CreateForcedFailure;
 
 // Fails the table allocation of CurrentThreadContext this many more times.
 extern volatile LONG TableAllocFailures;
+
+// The next this many guarded writes to an image record (clearing it, or
+// releasing its storage) fault as if the record's memory had gone away.
+extern volatile LONG ForcedRecordFaults;
+
+// Called inside the guarded record writes: faults while ForcedRecordFaults
+// is above zero, counting it down.
+void FaultIfForced();
