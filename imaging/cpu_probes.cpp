@@ -11,138 +11,99 @@ volatile LONG ProbeSabotageMode = ProbeSabotageNone;
 
 namespace {
 
-// Operands: low 32 bits of an xmm register, the rest zero (movd).
+struct CpuidResult {
+  uint32_t a, b, c, d;
+};
+
+CpuidResult Cpuid(uint32_t leaf) {
+  CpuidResult r;
+  __asm__ __volatile__("cpuid" : "=a"(r.a), "=b"(r.b), "=c"(r.c), "=d"(r.d) : "a"(leaf), "c"(0));
+  return r;
+}
+
+// Each loads its operands into the low 32 bits of two xmm registers (movd
+// clears the rest), executes the instruction and returns the low 32 bits of
+// the result, converted with truncation where the result is single precision.
+uint32_t ExecuteAddps(uint32_t a, uint32_t b) {
+  uint32_t r;
+  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\taddps %%xmm1, %%xmm0\n\tcvttss2si %%xmm0, %0"
+                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
+  return r;
+}
+
+uint32_t ExecutePmulhuw(uint32_t a, uint32_t b) {
+  uint32_t r;
+  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\tpmulhuw %%xmm1, %%xmm0\n\tmovd %%xmm0, %0"
+                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
+  return r;
+}
+
+// The low lane of addsubps subtracts: a - b.
+uint32_t ExecuteAddsubps(uint32_t a, uint32_t b) {
+  uint32_t r;
+  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\taddsubps %%xmm1, %%xmm0\n\tcvttss2si %%xmm0, %0"
+                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
+  return r;
+}
+
+// Unsigned bytes in a, signed bytes in b.
+uint32_t ExecutePmaddubsw(uint32_t a, uint32_t b) {
+  uint32_t r;
+  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\tpmaddubsw %%xmm1, %%xmm0\n\tmovd %%xmm0, %0"
+                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
+  return r;
+}
+
+uint32_t ExecutePmulld(uint32_t a, uint32_t b) {
+  uint32_t r;
+  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\tpmulld %%xmm1, %%xmm0\n\tmovd %%xmm0, %0"
+                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
+  return r;
+}
+
+struct ProbeCase {
+  LONG rung;
+  uint32_t (*execute)(uint32_t, uint32_t);
+  uint32_t a, b;
+  uint32_t answer;
+};
+
 constexpr uint32_t kFloat320 = 0x43A00000;  // 320.0f
 constexpr uint32_t kFloat295 = 0x43938000;  // 295.0f
 
-bool Sabotaged(LONG level, LONG mode) {
-  return ProbeSabotageLevel == level && ProbeSabotageMode == mode;
+// Runs the instruction under the guard; any exception fails the probe. The
+// seam swaps in an undefined instruction or a wrong operand.
+int RunProbe(const ProbeCase& probe) {
+  if (!ProbeCpuid()) return 0;
+  const bool sabotaged = ProbeSabotageLevel == probe.rung;
+  const bool fault = sabotaged && ProbeSabotageMode == ProbeSabotageFault;
+  const uint32_t b = probe.b + (sabotaged && ProbeSabotageMode == ProbeSabotageWrongAnswer ? 0x00100001u : 0);
+  uint32_t result = ~probe.answer;
+  if (!RunGuarded([&] {
+        if (fault) __asm__ __volatile__("ud2");
+        result = probe.execute(probe.a, b);
+      }))
+    return 0;
+  return result == probe.answer ? 1 : 0;
 }
-
-// Runs body under the guard; an exception of any kind fails the probe.
-template <class F>
-int GuardedProbe(F&& body) {
-  bool passed = false;
-  if (!RunGuarded([&] { passed = body(); })) return 0;
-  return passed ? 1 : 0;
-}
-
-void ExecuteUndefined() { __asm__ __volatile__("ud2"); }
 
 }  // namespace
 
 int ProbeCpuid() {
-  return GuardedProbe([] {
-    uint32_t a = 0, b, c, d;
-    __asm__ __volatile__("cpuid" : "+a"(a), "=b"(b), "=c"(c), "=d"(d));
-    return true;
-  });
+  return RunGuarded([] { Cpuid(0); }) ? 1 : 0;
 }
 
-int ProbeSse() {
-  if (!ProbeCpuid()) return 0;
-  uint32_t second = Sabotaged(SimdSse, ProbeSabotageWrongAnswer) ? kFloat320 : kFloat295;
-  return GuardedProbe([&] {
-    if (Sabotaged(SimdSse, ProbeSabotageFault)) ExecuteUndefined();
-    int32_t sum;
-    __asm__ __volatile__(
-        "movd %1, %%xmm0\n\t"
-        "movd %2, %%xmm1\n\t"
-        "addps %%xmm1, %%xmm0\n\t"
-        "cvttss2si %%xmm0, %0"
-        : "=r"(sum)
-        : "r"(kFloat320), "r"(second)
-        : "xmm0", "xmm1");
-    return sum == 615;
-  });
-}
+int ProbeSse() { return RunProbe({SimdSse, ExecuteAddps, kFloat320, kFloat295, 615}); }
+int ProbeSse2() { return RunProbe({SimdSse2, ExecutePmulhuw, 0x3B45C12A, 0x9F3E82D6, 0x24DE62B8}); }
+int ProbeSse3() { return RunProbe({SimdSse3, ExecuteAddsubps, kFloat320, kFloat295, 25}); }
+int ProbeSsse3() { return RunProbe({SimdSsse3, ExecutePmaddubsw, 0x1F3D0409, 0x038BE201, 0xE47CFF91}); }
+int ProbeSse41() { return RunProbe({SimdSse41, ExecutePmulld, 0x1F3D0409, 0x038BE201, 0x48AFF609}); }
 
-int ProbeSse2() {
-  if (!ProbeCpuid()) return 0;
-  uint32_t second = Sabotaged(SimdSse2, ProbeSabotageWrongAnswer) ? 0x9F3E82D7u : 0x9F3E82D6u;
-  return GuardedProbe([&] {
-    if (Sabotaged(SimdSse2, ProbeSabotageFault)) ExecuteUndefined();
-    uint32_t product;
-    __asm__ __volatile__(
-        "movd %1, %%xmm0\n\t"
-        "movd %2, %%xmm1\n\t"
-        "pmulhuw %%xmm1, %%xmm0\n\t"
-        "movd %%xmm0, %0"
-        : "=r"(product)
-        : "r"(0x3B45C12Au), "r"(second)
-        : "xmm0", "xmm1");
-    return product == 0x24DE62B8u;
-  });
-}
-
-int ProbeSse3() {
-  if (!ProbeCpuid()) return 0;
-  uint32_t second = Sabotaged(SimdSse3, ProbeSabotageWrongAnswer) ? kFloat320 : kFloat295;
-  return GuardedProbe([&] {
-    if (Sabotaged(SimdSse3, ProbeSabotageFault)) ExecuteUndefined();
-    int32_t difference;
-    // The low lane of addsubps subtracts: 320 - 295.
-    __asm__ __volatile__(
-        "movd %1, %%xmm0\n\t"
-        "movd %2, %%xmm1\n\t"
-        "addsubps %%xmm1, %%xmm0\n\t"
-        "cvttss2si %%xmm0, %0"
-        : "=r"(difference)
-        : "r"(kFloat320), "r"(second)
-        : "xmm0", "xmm1");
-    return difference == 25;
-  });
-}
-
-int ProbeSsse3() {
-  if (!ProbeCpuid()) return 0;
-  uint32_t second = Sabotaged(SimdSsse3, ProbeSabotageWrongAnswer) ? 0x038BE202u : 0x038BE201u;
-  return GuardedProbe([&] {
-    if (Sabotaged(SimdSsse3, ProbeSabotageFault)) ExecuteUndefined();
-    uint32_t sums;
-    // Unsigned bytes in the destination, signed bytes in the source.
-    __asm__ __volatile__(
-        "movd %1, %%xmm0\n\t"
-        "movd %2, %%xmm1\n\t"
-        "pmaddubsw %%xmm1, %%xmm0\n\t"
-        "movd %%xmm0, %0"
-        : "=r"(sums)
-        : "r"(0x1F3D0409u), "r"(second)
-        : "xmm0", "xmm1");
-    return sums == 0xE47CFF91u;
-  });
-}
-
-int ProbeSse41() {
-  if (!ProbeCpuid()) return 0;
-  uint32_t second = Sabotaged(SimdSse41, ProbeSabotageWrongAnswer) ? 0x038BE202u : 0x038BE201u;
-  return GuardedProbe([&] {
-    if (Sabotaged(SimdSse41, ProbeSabotageFault)) ExecuteUndefined();
-    uint32_t product;
-    __asm__ __volatile__(
-        "movd %1, %%xmm0\n\t"
-        "movd %2, %%xmm1\n\t"
-        "pmulld %%xmm1, %%xmm0\n\t"
-        "movd %%xmm0, %0"
-        : "=r"(product)
-        : "r"(0x1F3D0409u), "r"(second)
-        : "xmm0", "xmm1");
-    return product == 0x48AFF609u;
-  });
-}
-
-// MMX is the one rung taken from a feature bit (leaf 1, EDX bit 23): there is
-// no MMX result this library depends on.
+// MMX is the one rung taken from a feature bit (leaf 1, EDX bit 23): nothing
+// in this library computes with MMX.
 static bool HasMmxBit() {
   bool present = false;
-  RunGuarded([&] {
-    uint32_t a = 0, b, c, d;
-    __asm__ __volatile__("cpuid" : "+a"(a), "=b"(b), "=c"(c), "=d"(d));
-    if (a < 1) return;
-    a = 1;
-    __asm__ __volatile__("cpuid" : "+a"(a), "=b"(b), "=c"(c), "=d"(d));
-    present = (d >> 23) & 1;
-  });
+  RunGuarded([&] { present = Cpuid(0).a >= 1 && ((Cpuid(1).d >> 23) & 1); });
   return present;
 }
 
