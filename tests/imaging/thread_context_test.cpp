@@ -300,3 +300,59 @@ TEST(RaiseNotification, BadOrFaultingCallbackReportsZero) {
     EXPECT_EQ(scope.context->lastError, ImgErrBadArgument);
   }
 }
+
+namespace {
+
+volatile LONG sharedScratch = 0;  // a live thread found its maps changed under it
+volatile LONG churned = 0;
+
+// A short-lived thread: takes its record and maps, marks the maps with its
+// id, gives other threads time to run, and checks that the mark stayed.
+DWORD WINAPI ShortLived(void*) {
+  ThreadContextRecord* mine = CurrentThreadContext();
+  if (!mine) return 0;  // the table was full of live threads for a moment
+  DWORD self = GetCurrentThreadId();
+  if (mine->threadId != self || !EnsureMapBlock(mine)) {
+    InterlockedIncrement(&sharedScratch);
+    return 0;
+  }
+  mine->xIndex[0] = static_cast<int32_t>(self);
+  mine->yFraction[69439] = static_cast<uint8_t>(self);
+  Sleep(1);
+  if (mine->xIndex[0] != static_cast<int32_t>(self) || mine->yFraction[69439] != static_cast<uint8_t>(self) ||
+      CurrentThreadContext() != mine)
+    InterlockedIncrement(&sharedScratch);
+  InterlockedIncrement(&churned);
+  return 0;
+}
+
+// Starts short-lived threads one after another.
+DWORD WINAPI Spawner(void* param) {
+  int count = *static_cast<int*>(param);
+  for (int i = 0; i < count; ++i) {
+    HANDLE thread = CreateThread(nullptr, 64 * 1024, ShortLived, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!thread) continue;
+    if (i % 4 == 3) WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  return 0;
+}
+
+}  // namespace
+
+// Many threads come and go while the table is full, so that claims and
+// reclaim passes overlap: no live thread ever sees its maps used by another.
+TEST(ThreadContext, ClaimsAndReclaimsUnderChurnNeverShareARecord) {
+  ASSERT_NE(CurrentThreadContext(), nullptr);
+  constexpr int kSpawners = 6;
+  int perSpawner = 150;
+  std::vector<HANDLE> spawners;
+  for (int i = 0; i < kSpawners; ++i)
+    spawners.push_back(CreateThread(nullptr, 0, Spawner, &perSpawner, 0, nullptr));
+  WaitForMultipleObjects(kSpawners, spawners.data(), TRUE, INFINITE);
+  for (HANDLE s : spawners) CloseHandle(s);
+  // Let the last short-lived threads finish.
+  for (int i = 0; i < 200 && churned < kSpawners * perSpawner * 9 / 10; ++i) Sleep(10);
+  EXPECT_EQ(sharedScratch, 0);
+  EXPECT_GE(churned, kSpawners * perSpawner / 2);
+}
