@@ -426,7 +426,7 @@ TEST(ZipReader, StreamsInBoundedPieces) {
     ASSERT_EQ(ZipOk, ZipExtractEntry(a.reader, 0, CollectSink, &c));
     EXPECT_TRUE(c.bytes == content);
     EXPECT_GT(c.calls, 3u);
-    EXPECT_LE(c.largestPiece, 1u << 20);
+    EXPECT_LE(c.largestPiece, 256u << 10);
   }
 }
 
