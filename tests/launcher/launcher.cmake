@@ -1,0 +1,26 @@
+# Signed, unsigned and altered copies of the sample installer for the
+# signature tests, made at build time beside the test programs. One command
+# makes all three, so the throwaway certificate is never made twice at once.
+set(LAUNCHER_FIXTURES ${CMAKE_BINARY_DIR}/tests/fixtures)
+add_custom_command(
+  OUTPUT ${LAUNCHER_FIXTURES}/signed.exe ${LAUNCHER_FIXTURES}/unsigned.exe
+         ${LAUNCHER_FIXTURES}/altered.exe
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${LAUNCHER_FIXTURES}
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:sample-setup> ${LAUNCHER_FIXTURES}/unsigned.exe
+  COMMAND ${SIGN_SCRIPT} ${CMAKE_BINARY_DIR}/tests/signing ${LAUNCHER_FIXTURES}/unsigned.exe
+          ${LAUNCHER_FIXTURES}/signed.exe
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/alter-file.py
+          ${LAUNCHER_FIXTURES}/signed.exe ${LAUNCHER_FIXTURES}/altered.exe
+  DEPENDS sample-setup ${SIGN_SCRIPT} ${PROJECT_SOURCE_DIR}/tools/alter-file.py
+  COMMENT "Signing the installer fixtures")
+add_custom_target(launcher_fixtures DEPENDS ${LAUNCHER_FIXTURES}/signed.exe
+                  ${LAUNCHER_FIXTURES}/unsigned.exe ${LAUNCHER_FIXTURES}/altered.exe)
+
+quillane_add_test(signature_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/signature_test.cpp)
+add_dependencies(signature_test launcher_fixtures)
+
+# The program may import only the system's own DLLs: a DLL that is not one
+# of the system's known DLLs could be planted beside the launcher.
+add_test(NAME launcher_imports
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_imports.sh ${CMAKE_OBJDUMP}
+                 $<TARGET_FILE:sfx-launcher>)

@@ -1,0 +1,79 @@
+// The signature check against real files signed at build time, and the
+// mapping of the trust service's results.
+#include "launcher/signature.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Fixtures lie in the "fixtures" folder beside this test program.
+std::wstring Fixture(const wchar_t* name) {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self);
+  path.resize(path.find_last_of(L'\\') + 1);
+  return path + L"fixtures\\" + name;
+}
+
+TEST(VerifyFileSignature, RealFiles) {
+  EXPECT_EQ(VerifyFileSignature(Fixture(L"signed.exe").c_str()), kSignatureVerified);
+  EXPECT_EQ(VerifyFileSignature(Fixture(L"unsigned.exe").c_str()), kSignatureMissing);
+  EXPECT_LT(VerifyFileSignature(Fixture(L"altered.exe").c_str()), 0);
+  EXPECT_EQ(VerifyFileSignature(Fixture(L"no-such-file.exe").c_str()), kSignatureFailed);
+  EXPECT_EQ(VerifyFileSignature(nullptr), kSignatureFailed);
+}
+
+TEST(VerifyFileSignature, RepeatedChecksReleaseTheirState) {
+  // The launcher checks once every 250 ms; each check must close its state.
+  for (int i = 0; i < 50; ++i)
+    ASSERT_EQ(VerifyFileSignature(Fixture(L"signed.exe").c_str()), kSignatureVerified) << i;
+}
+
+TEST(VerifyFileSignature, LoadsTheTrustServiceFromTheSystemFolderOnly) {
+  VerifyFileSignature(Fixture(L"signed.exe").c_str());
+  HMODULE module = GetModuleHandleW(L"wintrust.dll");
+  ASSERT_NE(module, nullptr);
+  wchar_t loaded[MAX_PATH] = {}, system[MAX_PATH] = {};
+  GetModuleFileNameW(module, loaded, MAX_PATH);
+  GetSystemDirectoryW(system, MAX_PATH);
+  EXPECT_EQ(_wcsnicmp(loaded, system, wcslen(system)), 0) << "loaded from elsewhere";
+}
+
+struct TrustCase {
+  DWORD result, lastError;
+  int expected;
+};
+
+TEST(MapTrustResult, Table) {
+  const TrustCase cases[] = {
+      {0, 0, 1},
+      {0, ERROR_FILE_NOT_FOUND, 1},
+      {0x800B0100, 0x800B0100, 0},   // no signature
+      {0x800B0100, 0x800B0001, 0},   // provider unknown
+      {0x800B0100, 0x800B0003, 0},   // subject form unknown
+      {0x800B0100, ERROR_FILE_NOT_FOUND, -1},
+      {0x800B0100, 0, -1},
+      {0x800B0111, 0, -2},           // explicitly distrusted
+      {0x80092026, 0, -2},           // forbidden by security settings
+      {0x800B0004, 0, -3},           // subject not trusted
+      {0x80096010, 0, -1},           // bad digest: altered after signing
+      {0x800B0109, 0, -1},           // untrusted root
+      {0x800B0001, 0x800B0001, -1},  // provider unknown as the result itself
+      {0x80070002, 0, -1},
+  };
+  for (const TrustCase& c : cases)
+    EXPECT_EQ(MapTrustResult(static_cast<LONG>(c.result), c.lastError), c.expected)
+        << std::hex << c.result << " / " << c.lastError;
+}
+
+TEST(ReadTimestamp, MeasuresARealPause) {
+  const uint64_t before = ReadTimestamp();
+  Sleep(200);
+  const double seconds = ElapsedSeconds(before, ReadTimestamp());
+  EXPECT_GT(seconds, 0.15);
+  EXPECT_LT(seconds, 5.0);
+}
+
+}  // namespace
