@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <memory>
 
 #include "launcher/path_utils.h"
 #include "payload/extract_payload.h"
@@ -14,7 +13,6 @@ namespace {
 
 constexpr size_t kNameUnits = MAX_PATH;        // converted names and target paths
 constexpr size_t kJoinUnits = 2 * MAX_PATH;    // room to see that a join would not fit
-constexpr size_t kWriteChunk = 1 << 20;        // bytes gathered per WriteFile call
 constexpr DWORD kPumpIntervalMs = 100;         // window kept alive inside long entries
 constexpr DWORD kFolderAttribute = 0x10;       // MS-DOS directory bit
 constexpr DWORD kCarriedAttributes = 0xA7;     // read-only, hidden, system, archive (and 0x80)
@@ -31,38 +29,23 @@ struct Extraction {
   wchar_t target[kNameUnits];
   wchar_t madeParent[kNameUnits];  // the folder the last entry's parents were made for
   HANDLE file;         // the entry being written; INVALID_HANDLE_VALUE between entries
-  uint8_t* pending;    // kWriteChunk bytes gathered for the next write
-  size_t pendingBytes;
   uint64_t written;    // bytes of the entry that reached the file
-  bool writeFailed;
   DWORD lastPump;
 };
 
-bool FlushPending(Extraction* x) {
-  if (x->pendingBytes == 0) return true;
-  DWORD done = 0;
-  WriteFile(x->file, x->pending, static_cast<DWORD>(x->pendingBytes), &done, nullptr);
-  // The count decides, not the call's own result.
-  bool whole = done == x->pendingBytes;
-  x->written += done;
-  x->pendingBytes = 0;
-  return whole;
-}
-
-// Receives the inflated pieces of one entry and writes them in large blocks.
+// Receives the inflated pieces of one entry (the reader's fixed-size output
+// block) and writes each straight into the entry's file.
 bool WritePiece(void* context, const uint8_t* bytes, size_t count) {
   Extraction* x = static_cast<Extraction*>(context);
   while (count > 0) {
-    size_t take = kWriteChunk - x->pendingBytes;
-    if (take > count) take = count;
-    memcpy(x->pending + x->pendingBytes, bytes, take);
-    x->pendingBytes += take;
+    DWORD take = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+    DWORD done = 0;
+    WriteFile(x->file, bytes, take, &done, nullptr);
+    x->written += done;
+    // The count decides, not the call's own result.
+    if (done != take) return false;
     bytes += take;
     count -= take;
-    if (x->pendingBytes == kWriteChunk && !FlushPending(x)) {
-      x->writeFailed = true;
-      return false;
-    }
   }
   DWORD now = GetTickCount();
   if (now - x->lastPump >= kPumpIntervalMs) {
@@ -126,11 +109,9 @@ bool ExtractFileEntry(Extraction* x, uint64_t index) {
     CloseEntryFile(x, true);  // stays empty; nothing is inflated
     return true;
   }
-  x->pendingBytes = 0;
   x->written = 0;
-  x->writeFailed = false;
   ZipStatus status = ZipExtractEntry(x->reader, index, WritePiece, x);
-  bool whole = status == ZipOk && FlushPending(x) && x->written == x->info.uncompressedSize;
+  bool whole = status == ZipOk && x->written == x->info.uncompressedSize;
   CloseEntryFile(x, whole);
   return whole;
 }
@@ -183,17 +164,15 @@ int ExtractPackage(const void* resourceData, uint32_t resourceSize, const wchar_
     return Finish(L"Extraction failed!!!", 0);
 
   SetStatusText(L"Extracting files ...");
-  std::unique_ptr<uint8_t[]> pending(new (std::nothrow) uint8_t[kWriteChunk]);
   Extraction x;
   memset(&x, 0, sizeof x);
   x.reader = reader;
   x.count = ZipEntryCount(reader);
   x.folder = folder;
   x.file = INVALID_HANDLE_VALUE;
-  x.pending = pending.get();
   // An archive without entries is a failed extraction, not an empty success.
   bool done = false;
-  if (x.pending && x.count > 0 && x.count <= 0x7FFFFFFF)
+  if (x.count > 0 && x.count <= 0x7FFFFFFF)
     RunGuarded([&x, &done] { done = ExtractEntries(&x); });
   CloseEntryFile(&x, false);  // only still open when a fault ended the entry
   ZipClose(reader);
