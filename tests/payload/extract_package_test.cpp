@@ -58,6 +58,7 @@ TEST(ExtractPackage, ARichPackageLandsByteForByteWithItsAttributes) {
       File("\xC3\x9C" "ber/\xE6\x95\xB0\xE6\x8D\xAE.bin", Pseudo(3000, 3, false)),
       WithDescriptor("descriptor.bin", Pseudo(200000, 4, true), false),
       Zip64("zip64.bin", Pseudo(100000, 5, false)),
+      File("pieces.txt", Pseudo(1500000, 10, true)),  // streamed in several pieces
       WithDescriptor("zip64-descriptor.txt", Pseudo(4000, 6, true), true),
       Folder("emptydir/"),
       Folder("bare-folder"),
