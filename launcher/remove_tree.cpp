@@ -1,0 +1,167 @@
+#include <string>
+
+#include "launcher/path_utils.h"
+#include "launcher/workspace.h"
+#include "support/fault_guard.h"
+
+namespace {
+
+// One entry's two names: `plain` is the caller's spelling, handed to the
+// filter; `system` is the extended-length form ("\\?\C:\..." or
+// "\\?\UNC\server\share\..."), used for every file-system call, so that paths
+// of any length work and no name is ever cut.
+struct TreePath {
+  std::wstring plain;
+  std::wstring system;
+};
+
+struct RemoveJob {
+  DWORD retries;  // budget / 50
+  void* context;
+  RemoveFilter filter;
+};
+
+DWORD SystemAttributes(const std::wstring& path) {
+  ErrorModeBracket quiet(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  return GetFileAttributesW(path.c_str());
+}
+
+bool Exists(const std::wstring& path) { return SystemAttributes(path) != INVALID_FILE_ATTRIBUTES; }
+
+// The extended-length form of an absolute path; empty when there is none.
+std::wstring ExtendedForm(const wchar_t* path) {
+  DWORD needed = GetFullPathNameW(path, 0, nullptr, nullptr);
+  if (needed == 0) return std::wstring();
+  std::wstring full(needed, L'\0');
+  DWORD written = GetFullPathNameW(path, needed, &full[0], nullptr);
+  if (written == 0 || written >= needed) return std::wstring();
+  full.resize(written);
+  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
+  return std::wstring();
+}
+
+TreePath Child(const TreePath& parent, const wchar_t* name) {
+  TreePath child{parent.plain, parent.system};
+  child.plain += L'\\';
+  child.plain += name;
+  child.system += L'\\';
+  child.system += name;
+  return child;
+}
+
+struct FilterCall {
+  RemoveFilter filter;
+  const wchar_t* path;
+  void* context;
+  int verdict;
+};
+
+// A filter that faults counts as one that lets the entry go.
+bool FilterKeeps(const RemoveJob& job, const TreePath& entry) {
+  FilterCall call{job.filter, entry.plain.c_str(), job.context, 1};
+  if (!RunGuarded([&call] { call.verdict = call.filter(call.path, call.context); })) return false;
+  return call.verdict == 0;
+}
+
+void DeleteResistingFile(const RemoveJob& job, const std::wstring& path) {
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileW(path.c_str())) return;
+  for (DWORD tries = 0; tries < job.retries && Exists(path); ++tries) {
+    Sleep(50);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(path.c_str())) return;
+  }
+}
+
+// Removes the empty folder itself, retrying while it resists. True when it is
+// gone, whoever removed it.
+bool RemoveEmptyFolder(const RemoveJob& job, const std::wstring& path) {
+  if (!Exists(path)) return true;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only folder resists
+  if (RemoveDirectoryW(path.c_str())) return true;
+  for (DWORD tries = 0; tries < job.retries && Exists(path); ++tries) {
+    Sleep(50);
+    if (RemoveDirectoryW(path.c_str())) return true;
+  }
+  return !Exists(path);
+}
+
+enum TreeResult { TreeRemoved, TreeKept, TreeFailed };
+
+TreeResult RemoveFolderTree(const RemoveJob& job, const TreePath& folder) {
+  int kept = 0;
+  WIN32_FIND_DATAW found;
+  FindOwner search(FindFirstFileW((folder.system + L"\\*").c_str(), &found));
+  if (search.ok()) {
+    do {
+      if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L"..")) continue;
+      TreePath entry = Child(folder, found.cFileName);
+      if (job.filter && FilterKeeps(job, entry)) {
+        ++kept;
+        continue;
+      }
+      DWORD attributes = SystemAttributes(entry.system);
+      if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A junction or symbolic link: unlink it, never enter it.
+        SetFileAttributesW(entry.system.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveEmptyFolder(job, entry.system);
+        else DeleteResistingFile(job, entry.system);
+      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        TreeResult inner = RemoveFolderTree(job, entry);
+        if (inner == TreeFailed) {
+          SetFileAttributesW(entry.system.c_str(), FILE_ATTRIBUTE_NORMAL);
+          inner = RemoveFolderTree(job, entry);
+        }
+        if (inner == TreeKept) ++kept;
+      } else {
+        DeleteResistingFile(job, entry.system);
+      }
+    } while (FindNextFileW(search.h, &found));
+  }
+  if (job.filter && kept > 0) return TreeKept;
+  return RemoveEmptyFolder(job, folder.system) ? TreeRemoved : TreeFailed;
+}
+
+// Moves the process out of the tree while it is removed, and back after.
+struct CurrentDirectoryBracket {
+  std::wstring saved;
+  CurrentDirectoryBracket() {
+    DWORD needed = GetCurrentDirectoryW(0, nullptr);
+    if (needed) {
+      saved.assign(needed, L'\0');
+      DWORD written = GetCurrentDirectoryW(needed, &saved[0]);
+      if (written == 0 || written >= needed) saved.clear();
+      else saved.resize(written);
+    }
+    wchar_t windows[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) SetCurrentDirectoryW(windows);
+  }
+  ~CurrentDirectoryBracket() {
+    if (!saved.empty()) SetCurrentDirectoryW(saved.c_str());
+  }
+  QLN_NO_COPY(CurrentDirectoryBracket);
+};
+
+}  // namespace
+
+int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter) {
+  size_t length = 0;
+  if (!folder || StrLengthBounded(folder, 0x7FFF, &length) != kStrOk || length < 3) return 0;
+  TreePath root;
+  root.system = ExtendedForm(folder);  // resolved before the current directory moves
+  if (root.system.empty()) return 0;
+  DWORD attributes = SystemAttributes(root.system);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+  root.plain.assign(folder, length);
+  while (root.plain.size() > 3 && wcschr(L"\\/", root.plain.back())) root.plain.pop_back();
+
+  CurrentDirectoryBracket away;
+  RemoveJob job{budgetMs / 50, context, filter};
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveEmptyFolder(job, root.system) ? 1 : 0;
+  return RemoveFolderTree(job, root) == TreeFailed ? 0 : 1;
+}

@@ -1,0 +1,54 @@
+// The workspace folder: the one private place the launcher writes to. It is
+// made fresh under the temporary directory, closed to everyone but the
+// user, SYSTEM and the administrators for writing, and removed with its
+// whole tree at the end of the run.
+#pragma once
+#include <windows.h>
+#include <aclapi.h>
+#include "support/owners.h"
+
+// Makes the folder "_qln_setup_sfx_%08x" (the process identifier) in the
+// temporary directory, or in "C:\TEMP\" when there is none. Both buffers hold
+// 276 units. On return workspace holds the folder's path and scratch that
+// path followed by "\_unused.tmp". Anything already standing under the
+// folder's name is removed first (a link only unlinked, never followed).
+// Returns 1 when the folder was made anew, 0 when it could not be: the
+// caller must not use a folder it did not make.
+int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace);
+
+// The trustees of the workspace's access list. The SIDs are owned here.
+struct WorkspaceTrustees {
+  SidOwner authenticatedUsers;   // S-1-5-11
+  SidOwner users;                // S-1-5-32-545
+  SidOwner system;               // S-1-5-18
+  SidOwner administrators;       // S-1-5-32-544
+  BYTE tokenUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];  // the running user
+};
+
+constexpr int kWorkspaceAccessCount = 5;
+
+// Fills trustees with the five SIDs. Returns 1, or 0 when one could not be
+// made (those made are freed by the record's owners).
+int MakeWorkspaceTrustees(WorkspaceTrustees* trustees);
+
+// Fills entries (kWorkspaceAccessCount records) for the access list: the two
+// user groups may read and execute; the running user, SYSTEM and the
+// administrators have full control; all inherited by files and subfolders.
+// The entries point into trustees, which must outlive them.
+void FillWorkspaceAccess(WorkspaceTrustees* trustees, EXPLICIT_ACCESS_W* entries);
+
+// Replaces the folder's access list by the workspace's own, not inheriting
+// from the parent. Returns 1 when applied, 0 otherwise.
+int GrantWorkspaceAccess(const wchar_t* folder);
+
+// Decides per entry whether RemoveTree deletes it: nonzero deletes, zero
+// keeps the entry and with it every folder that holds it.
+typedef int (*RemoveFilter)(const wchar_t* entryPath, void* context);
+
+// Deletes folder with everything in it, retrying entries that resist for
+// about budgetMs each (50 ms apart). Links inside the tree are removed, never
+// followed; paths of any length are handled. Returns nonzero when the folder
+// is gone, or stays only because the filter kept an entry; 0 when the path is
+// not a usable folder (null, under 3 units, a file, missing) or could not be
+// removed.
+int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter);

@@ -1,0 +1,78 @@
+#include "launcher/path_utils.h"
+#include "launcher/workspace.h"
+#include "support/fault_guard.h"
+
+namespace {
+
+// A SID under the NT authority (S-1-5-...) with one or two sub-authorities.
+bool MakeNtSid(SidOwner* owner, BYTE count, DWORD first, DWORD second) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  return AllocateAndInitializeSid(&nt, count, first, second, 0, 0, 0, 0, 0, 0, &owner->sid) != FALSE;
+}
+
+void FillEntry(EXPLICIT_ACCESS_W* entry, PSID sid, DWORD permissions, TRUSTEE_TYPE type) {
+  ZeroMemory(entry, sizeof(*entry));
+  entry->grfAccessPermissions = permissions;
+  entry->grfAccessMode = SET_ACCESS;
+  entry->grfInheritance = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  entry->Trustee.pMultipleTrustee = nullptr;
+  entry->Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+  entry->Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  entry->Trustee.TrusteeType = type;
+  entry->Trustee.ptstrName = static_cast<LPWSTR>(sid);
+}
+
+}  // namespace
+
+int MakeWorkspaceTrustees(WorkspaceTrustees* trustees) {
+  if (!trustees) return 0;
+  if (!MakeNtSid(&trustees->authenticatedUsers, 1, SECURITY_AUTHENTICATED_USER_RID, 0) ||
+      !MakeNtSid(&trustees->users, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS) ||
+      !MakeNtSid(&trustees->system, 1, SECURITY_LOCAL_SYSTEM_RID, 0) ||
+      !MakeNtSid(&trustees->administrators, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS))
+    return 0;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
+  HandleOwner tokenOwner(token);
+  DWORD needed = 0;
+  return GetTokenInformation(token, TokenUser, trustees->tokenUser, sizeof(trustees->tokenUser),
+                             &needed) ? 1 : 0;
+}
+
+void FillWorkspaceAccess(WorkspaceTrustees* trustees, EXPLICIT_ACCESS_W* entries) {
+  // The groups may read and run what is unpacked but never add or swap a
+  // file beside an installer that may run elevated.
+  const DWORD readRun = GENERIC_READ | GENERIC_EXECUTE;
+  FillEntry(&entries[0], trustees->authenticatedUsers.sid, readRun, TRUSTEE_IS_GROUP);
+  FillEntry(&entries[1], trustees->users.sid, readRun, TRUSTEE_IS_GROUP);
+  PSID self = reinterpret_cast<TOKEN_USER*>(trustees->tokenUser)->User.Sid;
+  FillEntry(&entries[2], self, GENERIC_ALL, TRUSTEE_IS_USER);
+  FillEntry(&entries[3], trustees->system.sid, GENERIC_ALL, TRUSTEE_IS_USER);
+  FillEntry(&entries[4], trustees->administrators.sid, GENERIC_ALL, TRUSTEE_IS_GROUP);
+}
+
+int GrantWorkspaceAccess(const wchar_t* folder) {
+  wchar_t path[MAX_PATH] = {};
+  if (!folder || StrCopyBounded(path, MAX_PATH, folder) != kStrOk) return 0;  // never a cut path
+  size_t length = 0;
+  StrLengthBounded(path, MAX_PATH, &length);
+  while (length > 1 && wcschr(L"\\/ \t\r\n", path[length - 1])) path[--length] = 0;
+  if (QuietAttributes(path) == INVALID_FILE_ATTRIBUTES) return 0;
+
+  WorkspaceTrustees trustees;
+  EXPLICIT_ACCESS_W entries[kWorkspaceAccessCount];
+  PACL list = nullptr;
+  DWORD applied = ERROR_GEN_FAILURE;
+  bool ran = RunGuarded([&] {
+    if (!MakeWorkspaceTrustees(&trustees)) return;
+    FillWorkspaceAccess(&trustees, entries);
+    if (SetEntriesInAclW(kWorkspaceAccessCount, entries, nullptr, &list) != ERROR_SUCCESS) return;
+    // Protected: entries inherited from a shared parent (such as "C:\TEMP")
+    // would otherwise let other users write here again.
+    applied = SetNamedSecurityInfoW(path, SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, list, nullptr);
+  });
+  LocalOwner listOwner(list);
+  return ran && applied == ERROR_SUCCESS ? 1 : 0;
+}

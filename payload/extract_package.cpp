@@ -1,0 +1,187 @@
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+
+#include "launcher/path_utils.h"
+#include "payload/extract_payload.h"
+#include "payload/zip_reader.h"
+#include "splash/message_pump.h"
+#include "splash/splash_window.h"
+#include "support/fault_guard.h"
+
+namespace {
+
+constexpr size_t kNameUnits = MAX_PATH;        // converted names and target paths
+constexpr size_t kJoinUnits = 2 * MAX_PATH;    // room to see that a join would not fit
+constexpr size_t kWriteChunk = 1 << 20;        // bytes gathered per WriteFile call
+constexpr DWORD kPumpIntervalMs = 100;         // window kept alive inside long entries
+constexpr DWORD kFolderAttribute = 0x10;       // MS-DOS directory bit
+constexpr DWORD kCarriedAttributes = 0xA7;     // read-only, hidden, system, archive (and 0x80)
+
+// One extraction's working state. It lives outside the fault-guarded region
+// so that a fault inside can still close and delete the entry's file.
+struct Extraction {
+  ZipReader* reader;
+  uint64_t count;
+  const wchar_t* folder;
+  ZipEntryInfo info;
+  wchar_t progress[kNameUnits];
+  wchar_t name[kNameUnits];
+  wchar_t target[kNameUnits];
+  HANDLE file;         // the entry being written; INVALID_HANDLE_VALUE between entries
+  uint8_t* pending;    // kWriteChunk bytes gathered for the next write
+  size_t pendingBytes;
+  uint64_t written;    // bytes of the entry that reached the file
+  bool writeFailed;
+  DWORD lastPump;
+};
+
+bool FlushPending(Extraction* x) {
+  if (x->pendingBytes == 0) return true;
+  DWORD done = 0;
+  WriteFile(x->file, x->pending, static_cast<DWORD>(x->pendingBytes), &done, nullptr);
+  // The count decides, not the call's own result.
+  bool whole = done == x->pendingBytes;
+  x->written += done;
+  x->pendingBytes = 0;
+  return whole;
+}
+
+// Receives the inflated pieces of one entry and writes them in large blocks.
+bool WritePiece(void* context, const uint8_t* bytes, size_t count) {
+  Extraction* x = static_cast<Extraction*>(context);
+  while (count > 0) {
+    size_t take = kWriteChunk - x->pendingBytes;
+    if (take > count) take = count;
+    memcpy(x->pending + x->pendingBytes, bytes, take);
+    x->pendingBytes += take;
+    bytes += take;
+    count -= take;
+    if (x->pendingBytes == kWriteChunk && !FlushPending(x)) {
+      x->writeFailed = true;
+      return false;
+    }
+  }
+  DWORD now = GetTickCount();
+  if (now - x->lastPump >= kPumpIntervalMs) {
+    PumpMessages(0, false);
+    x->lastPump = GetTickCount();
+  }
+  return true;
+}
+
+// Closes the entry's file; a file whose entry failed is deleted, so that no
+// half-written file is ever taken for a whole one.
+void CloseEntryFile(Extraction* x, bool keep) {
+  if (x->file == INVALID_HANDLE_VALUE) return;
+  CloseHandle(x->file);
+  x->file = INVALID_HANDLE_VALUE;
+  if (keep) return;
+  SetFileAttributesW(x->target, FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(x->target);
+}
+
+// Builds the entry's target path from its converted name. False when the
+// name would leave the folder or the path does not fit MAX_PATH whole.
+bool BuildTarget(Extraction* x) {
+  if (!IsSafeEntryName(x->name)) return false;
+  wchar_t joined[kJoinUnits];
+  if (StrCopyBounded(joined, kJoinUnits, x->folder) != kStrOk) return false;
+  JoinPath(joined, kJoinUnits, x->name);
+  size_t length = 0;
+  if (StrLengthBounded(joined, kJoinUnits, &length) != kStrOk || length >= kNameUnits) return false;
+  return StrCopyBounded(x->target, kNameUnits, joined) == kStrOk;
+}
+
+// A folder entry makes its folder, and the folders along its path.
+bool MakeFolderEntry(Extraction* x) {
+  wchar_t folder[kNameUnits];
+  StrCopyBounded(folder, kNameUnits, x->target);
+  size_t length = wcslen(folder);
+  while (length > 0 && folder[length - 1] == L'\\') folder[--length] = 0;
+  CreateDirectoryW(folder, nullptr);
+  return DirectoryExists(folder) != 0;
+}
+
+bool ExtractFileEntry(Extraction* x, uint64_t index) {
+  DWORD attributes = (x->info.externalAttributes & kCarriedAttributes) | FILE_ATTRIBUTE_NORMAL;
+  x->file = CreateFileW(x->target, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
+  if (x->file == INVALID_HANDLE_VALUE) return false;
+  if (x->info.uncompressedSize == 0) {
+    CloseEntryFile(x, true);  // stays empty; nothing is inflated
+    return true;
+  }
+  x->pendingBytes = 0;
+  x->written = 0;
+  x->writeFailed = false;
+  ZipStatus status = ZipExtractEntry(x->reader, index, WritePiece, x);
+  bool whole = status == ZipOk && FlushPending(x) && x->written == x->info.uncompressedSize;
+  CloseEntryFile(x, whole);
+  return whole;
+}
+
+// Steps every entry in index order. False at the first entry that fails.
+bool ExtractEntries(Extraction* x) {
+  int total = static_cast<int>(x->count);
+  for (uint64_t i = 0; i < x->count; ++i) {
+    StrFormatBounded(x->progress, kNameUnits, L"Extracting file %i of %i", static_cast<int>(i + 1), total);
+    SetStatusText(x->progress);
+    PumpMessages(0, false);
+    x->lastPump = GetTickCount();
+    if (ZipStatEntry(x->reader, i, &x->info) != ZipOk) return false;
+    // A name that does not convert whole (the byte-copy fallback) is refused.
+    if (Utf8ToWide(x->name, x->info.name) <= 0) return false;
+    if (!BuildTarget(x)) return false;
+    CreateParentDirectories(x->target);
+    if (x->info.externalAttributes & kFolderAttribute) {
+      if (!MakeFolderEntry(x)) return false;
+      continue;
+    }
+    if (!ExtractFileEntry(x, i)) return false;
+  }
+  return true;
+}
+
+int Finish(const wchar_t* status, int result) {
+  SetStatusText(status);
+  PumpMessages(0, false);
+  return result;
+}
+
+uint32_t ReadLittle32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+int ExtractPackage(const void* resourceData, uint32_t resourceSize, const wchar_t* folder) {
+  SetStatusText(L"Loading setup archive ...");
+  const uint8_t* resource = static_cast<const uint8_t*>(resourceData);
+  if (!resource || !folder || resourceSize < 8) return Finish(L"Extraction failed!!!", 0);
+  uint32_t offset = ReadLittle32(resource);
+  uint32_t length = ReadLittle32(resource + 4);
+  if (uint64_t(offset) + length > resourceSize) return Finish(L"Extraction failed!!!", 0);
+
+  ZipReader* reader = nullptr;
+  ZipStatus opened = ZipErrBadEndRecord;
+  if (!RunGuarded([&] { opened = ZipOpen(resource + offset, length, &reader); }) || opened != ZipOk)
+    return Finish(L"Extraction failed!!!", 0);
+
+  SetStatusText(L"Extracting files ...");
+  std::unique_ptr<uint8_t[]> pending(new (std::nothrow) uint8_t[kWriteChunk]);
+  Extraction x;
+  memset(&x, 0, sizeof x);
+  x.reader = reader;
+  x.count = ZipEntryCount(reader);
+  x.folder = folder;
+  x.file = INVALID_HANDLE_VALUE;
+  x.pending = pending.get();
+  // An archive without entries is a failed extraction, not an empty success.
+  bool done = false;
+  if (x.pending && x.count > 0 && x.count <= 0x7FFFFFFF)
+    RunGuarded([&x, &done] { done = ExtractEntries(&x); });
+  CloseEntryFile(&x, false);  // only still open when a fault ended the entry
+  ZipClose(reader);
+  return done ? Finish(L"Extraction complete!!!", 1) : Finish(L"Extraction failed!!!", 0);
+}

@@ -1,0 +1,36 @@
+// Payload extraction: the package carried in the program's resources is
+// unpacked entry by entry below the workspace folder, each entry streamed in
+// pieces straight into its file, with a status text per entry.
+#pragma once
+#include <cstdint>
+
+// Finds the resource "FILE_DATA"/"ZIPFILE" in ModuleInstance and unpacks it
+// into folder (a path without trailing separator). Returns 1 when every entry
+// was written, 0 otherwise. With no resource the status text stays at
+// "Finding setup archive ..."; every later failure ends on "Extraction
+// failed!!!".
+int ExtractPayload(const wchar_t* folder);
+
+// Everything after the resource lookup: resourceData holds the 16-byte
+// header (archive offset, archive length, 8 zero bytes) and the archive;
+// both header fields must lie within resourceSize. The memory is read in
+// place, never copied. Returns 1 or 0 as ExtractPayload does. Files written
+// before a failure stay (the caller removes the whole folder); a file whose
+// entry failed is deleted.
+int ExtractPackage(const void* resourceData, uint32_t resourceSize, const wchar_t* folder);
+
+// Converts a UTF-8 name into dst (260 units). Returns 0 when src is null;
+// with dst null, the units the conversion needs, terminator included.
+// Otherwise dst is filled and terminated within 260 units and the result is
+// the unit count of the conversion, or, when it failed (a name over 259
+// units) and bytes were copied one by one instead, the bitwise complement of
+// the units copied (a negative value).
+int Utf8ToWide(wchar_t* dst, const char* src);
+
+// True when a converted entry name stays inside the folder it is unpacked
+// into: not empty, no absolute, drive, UNC or stream form (no leading
+// separator, no ':' anywhere), no component made only of dots and blanks
+// (".", "..", ".. " and the like, which the system folds into "."/".."), and
+// no component that names a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
+// CONIN$, CONOUT$, with or without an extension).
+bool IsSafeEntryName(const wchar_t* name);

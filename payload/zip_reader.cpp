@@ -1,0 +1,549 @@
+// ZIP reading in place over zlib. ZipOpen checks the whole structure once:
+// end records, every central record, every local header and data descriptor,
+// and that no two entries share bytes or reach into the directory. After a
+// successful open only the entry data itself (deflate stream, size, CRC-32)
+// can still be found damaged, which ZipExtractEntry reports.
+//
+// Every offset taken from the archive is untrusted: it is compared against
+// the range before use, with 64-bit arithmetic that cannot wrap.
+#include "payload/zip_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#define ZLIB_CONST
+#include <zlib.h>
+
+namespace {
+
+// The sink gets at most this many bytes per call; the reader's memory stays
+// at this buffer plus zlib's window, whatever the entry sizes.
+constexpr size_t kOutputPiece = 256 * 1024;
+// zlib counts input in 32-bit units; larger entries are fed in pieces.
+constexpr uint64_t kInputPiece = 1u << 20;
+constexpr uint32_t kMaxNameLength = 511;
+
+constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
+constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
+constexpr uint32_t kEndSignature = 0x06054b50;
+constexpr uint32_t kZip64EndSignature = 0x06064b50;
+constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
+constexpr uint32_t kDescriptorSignature = 0x08074b50;
+
+constexpr uint64_t kLocalHeaderSize = 30;
+constexpr uint64_t kCentralHeaderSize = 46;
+constexpr uint64_t kEndSize = 22;
+constexpr uint64_t kZip64EndMinSize = 56;
+constexpr uint64_t kZip64LocatorSize = 20;
+
+constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint16_t kFlagEncrypted = 0x0001;
+constexpr uint16_t kFlagDescriptor = 0x0008;
+constexpr uint16_t kFlagStrongEncryption = 0x0040;
+constexpr uint16_t kFlagMaskedHeaders = 0x2000;  // central directory encryption
+
+// One entry as checked by ZipOpen; the name stays in the archive.
+struct EntryRecord {
+  uint64_t compressedSize;
+  uint64_t uncompressedSize;
+  uint64_t localHeaderOffset;
+  uint64_t dataOffset;  // first byte of the stored data, after the local header
+  uint64_t regionEnd;   // one past the data and its descriptor
+  uint64_t nameOffset;  // of the name in the central record
+  uint32_t crc32;
+  uint32_t externalAttributes;
+  uint16_t nameLength;
+  uint16_t method;
+  uint16_t flags;
+};
+
+uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t Read32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint64_t Read64(const uint8_t* p) {
+  return static_cast<uint64_t>(Read32(p)) | (static_cast<uint64_t>(Read32(p + 4)) << 32);
+}
+
+// True when [offset, offset + length) lies inside [0, limit).
+bool Fits(uint64_t offset, uint64_t length, uint64_t limit) {
+  return offset <= limit && length <= limit - offset;
+}
+
+}  // namespace
+
+struct ZipReader {
+  const uint8_t* base;
+  uint64_t size;
+  uint64_t directoryOffset;
+  uint64_t count;
+  EntryRecord* entries;  // count records, owned
+  uint8_t* output;       // kOutputPiece bytes, owned
+};
+
+namespace {
+
+// The archive's directory as the end records give it.
+struct DirectoryFacts {
+  uint64_t offset;
+  uint64_t size;
+  uint64_t count;
+  uint64_t end;  // where the directory must end: the first end record
+};
+
+// Finds the end record that closes the range exactly: nothing may follow its
+// comment. Scanning grows the comment length from 0 so that the record
+// nearest the end wins. Returns its offset, or false.
+bool FindEndRecord(const uint8_t* base, uint64_t size, uint64_t* offset) {
+  if (size < kEndSize) return false;
+  for (uint64_t comment = 0; comment <= 0xFFFF && kEndSize + comment <= size; ++comment) {
+    const uint64_t at = size - kEndSize - comment;
+    if (Read32(base + at) == kEndSignature && Read16(base + at + 20) == comment) {
+      *offset = at;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Takes the ZIP64 end record that the locator before the end record points
+// at. A field of the classic record that is not saturated must agree with
+// the ZIP64 one, so that two readers cannot see two different directories.
+ZipStatus ReadZip64End(const uint8_t* base, uint64_t endOffset, uint32_t classicDisk,
+                       uint32_t classicDirDisk, uint64_t classicOnDisk, uint64_t classicCount,
+                       uint64_t classicSize, uint64_t classicOffset, DirectoryFacts* facts) {
+  const uint64_t locator = endOffset - kZip64LocatorSize;
+  if (Read32(base + locator + 4) != 0) return ZipErrBadZip64;
+  const uint32_t disks = Read32(base + locator + 16);
+  if (disks > 1) return ZipErrBadZip64;
+  const uint64_t record = Read64(base + locator + 8);
+  if (!Fits(record, kZip64EndMinSize, locator)) return ZipErrBadZip64;
+  if (Read32(base + record) != kZip64EndSignature) return ZipErrBadZip64;
+  // The record's own size field excludes its first 12 bytes; the record must
+  // end where the locator begins.
+  const uint64_t recordSize = Read64(base + record + 4);
+  if (recordSize < kZip64EndMinSize - 12 || recordSize != locator - record - 12)
+    return ZipErrBadZip64;
+  const uint32_t disk = Read32(base + record + 16);
+  const uint32_t dirDisk = Read32(base + record + 20);
+  const uint64_t onDisk = Read64(base + record + 24);
+  const uint64_t count = Read64(base + record + 32);
+  const uint64_t size = Read64(base + record + 40);
+  const uint64_t offset = Read64(base + record + 48);
+  if ((classicDisk != 0xFFFF && classicDisk != disk) ||
+      (classicDirDisk != 0xFFFF && classicDirDisk != dirDisk) ||
+      (classicOnDisk != 0xFFFF && classicOnDisk != onDisk) ||
+      (classicCount != 0xFFFF && classicCount != count) ||
+      (classicSize != 0xFFFFFFFF && classicSize != size) ||
+      (classicOffset != 0xFFFFFFFF && classicOffset != offset))
+    return ZipErrBadZip64;
+  if (disk != 0 || dirDisk != 0 || onDisk != count) return ZipErrBadEndRecord;
+  facts->offset = offset;
+  facts->size = size;
+  facts->count = count;
+  facts->end = record;
+  return ZipOk;
+}
+
+// Reads the end record (and the ZIP64 end record when a locator precedes
+// it) and checks that the directory fills exactly the bytes before them.
+ZipStatus ReadDirectoryFacts(const uint8_t* base, uint64_t size, DirectoryFacts* facts) {
+  uint64_t end = 0;
+  if (!FindEndRecord(base, size, &end)) return ZipErrNoEndRecord;
+  const uint32_t disk = Read16(base + end + 4);
+  const uint32_t dirDisk = Read16(base + end + 6);
+  const uint64_t onDisk = Read16(base + end + 8);
+  const uint64_t count = Read16(base + end + 10);
+  const uint64_t dirSize = Read32(base + end + 12);
+  const uint64_t dirOffset = Read32(base + end + 16);
+  if (end >= kZip64LocatorSize &&
+      Read32(base + end - kZip64LocatorSize) == kZip64LocatorSignature) {
+    const ZipStatus status = ReadZip64End(base, end, disk, dirDisk, onDisk, count, dirSize,
+                                          dirOffset, facts);
+    if (status != ZipOk) return status;
+  } else {
+    if (disk != 0 || dirDisk != 0 || onDisk != count) return ZipErrBadEndRecord;
+    facts->offset = dirOffset;
+    facts->size = dirSize;
+    facts->count = count;
+    facts->end = end;
+  }
+  if (facts->offset > facts->end || facts->size != facts->end - facts->offset)
+    return ZipErrBadEndRecord;
+  // Each central record takes at least 46 bytes; a larger count is a lie
+  // that would otherwise size the entry table.
+  if (facts->count > facts->size / kCentralHeaderSize) return ZipErrBadEndRecord;
+  return ZipOk;
+}
+
+// Fills the saturated fields of a central record from its ZIP64 extra field,
+// which holds exactly those fields, in this order. Trailing bytes too few
+// to hold a field header are tolerated (some tools pad the extra area).
+ZipStatus ApplyZip64Extra(const uint8_t* extra, uint32_t length, EntryRecord* entry,
+                          uint32_t* diskStart) {
+  const bool needUncompressed = entry->uncompressedSize == 0xFFFFFFFF;
+  const bool needCompressed = entry->compressedSize == 0xFFFFFFFF;
+  const bool needOffset = entry->localHeaderOffset == 0xFFFFFFFF;
+  const bool needDisk = *diskStart == 0xFFFF;
+  bool seen = false;
+  uint32_t at = 0;
+  while (length - at >= 4) {
+    const uint16_t id = Read16(extra + at);
+    const uint32_t fieldSize = Read16(extra + at + 2);
+    at += 4;
+    if (fieldSize > length - at) return ZipErrBadDirectory;
+    if (id == kZip64ExtraId) {
+      if (seen) return ZipErrBadZip64;
+      seen = true;
+      const uint32_t wanted = (needUncompressed ? 8 : 0) + (needCompressed ? 8 : 0) +
+                              (needOffset ? 8 : 0) + (needDisk ? 4 : 0);
+      if (fieldSize < wanted) return ZipErrBadZip64;
+      const uint8_t* p = extra + at;
+      if (needUncompressed) { entry->uncompressedSize = Read64(p); p += 8; }
+      if (needCompressed) { entry->compressedSize = Read64(p); p += 8; }
+      if (needOffset) { entry->localHeaderOffset = Read64(p); p += 8; }
+      if (needDisk) *diskStart = Read32(p);
+    }
+    at += fieldSize;
+  }
+  if (!seen && (needUncompressed || needCompressed || needOffset || needDisk))
+    return ZipErrBadZip64;
+  return ZipOk;
+}
+
+// Parses the central record at *cursor, which must end by `limit`, into
+// entry and advances the cursor past it.
+ZipStatus ReadCentralRecord(const uint8_t* base, uint64_t limit, uint64_t* cursor,
+                            EntryRecord* entry) {
+  const uint64_t at = *cursor;
+  if (!Fits(at, kCentralHeaderSize, limit)) return ZipErrBadDirectory;
+  const uint8_t* p = base + at;
+  if (Read32(p) != kCentralHeaderSignature) return ZipErrBadDirectory;
+  const uint32_t nameLength = Read16(p + 28);
+  const uint32_t extraLength = Read16(p + 30);
+  const uint32_t commentLength = Read16(p + 32);
+  const uint64_t recordSize = kCentralHeaderSize + nameLength + extraLength + commentLength;
+  if (!Fits(at, recordSize, limit)) return ZipErrBadDirectory;
+
+  entry->flags = Read16(p + 8);
+  entry->method = Read16(p + 10);
+  entry->crc32 = Read32(p + 16);
+  entry->compressedSize = Read32(p + 20);
+  entry->uncompressedSize = Read32(p + 24);
+  entry->externalAttributes = Read32(p + 38);
+  entry->localHeaderOffset = Read32(p + 42);
+  entry->nameOffset = at + kCentralHeaderSize;
+  entry->nameLength = static_cast<uint16_t>(nameLength);
+  uint32_t diskStart = Read16(p + 34);
+
+  const uint8_t* name = p + kCentralHeaderSize;
+  if (nameLength == 0 || nameLength > kMaxNameLength || memchr(name, 0, nameLength))
+    return ZipErrBadName;
+  const ZipStatus status = ApplyZip64Extra(name + nameLength, extraLength, entry, &diskStart);
+  if (status != ZipOk) return status;
+  if (diskStart != 0) return ZipErrBadDirectory;
+  *cursor = at + recordSize;
+  return ZipOk;
+}
+
+// Reads the ZIP64 sizes of a local header whose size fields are saturated.
+// Returns false when the extra area holds no such field.
+bool ReadLocalZip64Sizes(const uint8_t* extra, uint32_t length, bool needUncompressed,
+                         bool needCompressed, uint64_t* uncompressed, uint64_t* compressed) {
+  uint32_t at = 0;
+  while (length - at >= 4) {
+    const uint16_t id = Read16(extra + at);
+    const uint32_t fieldSize = Read16(extra + at + 2);
+    at += 4;
+    if (fieldSize > length - at) return false;
+    if (id == kZip64ExtraId) {
+      const uint32_t wanted = (needUncompressed ? 8 : 0) + (needCompressed ? 8 : 0);
+      if (fieldSize < wanted) return false;
+      const uint8_t* p = extra + at;
+      if (needUncompressed) { *uncompressed = Read64(p); p += 8; }
+      if (needCompressed) *compressed = Read64(p);
+      return true;
+    }
+    at += fieldSize;
+  }
+  return false;
+}
+
+// Finds the data descriptor after an entry's data. Writers differ: with or
+// without its signature, with 4- or 8-byte sizes. The form whose values
+// match the central record is taken. Returns its length, or 0 when no form
+// lies within `limit` and matches.
+uint64_t MatchDescriptor(const uint8_t* base, uint64_t at, uint64_t limit,
+                         const EntryRecord& entry) {
+  for (int form = 0; form < 4; ++form) {
+    const bool signature = form < 2;
+    const bool wide = (form & 1) != 0;
+    const uint64_t length = (signature ? 4 : 0) + 4 + (wide ? 16 : 8);
+    if (!Fits(at, length, limit)) continue;
+    const uint8_t* p = base + at;
+    if (signature) {
+      if (Read32(p) != kDescriptorSignature) continue;
+      p += 4;
+    }
+    const uint64_t compressed = wide ? Read64(p + 4) : Read32(p + 4);
+    const uint64_t uncompressed = wide ? Read64(p + 12) : Read32(p + 8);
+    if (Read32(p) == entry.crc32 && compressed == entry.compressedSize &&
+        uncompressed == entry.uncompressedSize)
+      return length;
+  }
+  return 0;
+}
+
+// Checks the local header of entry against its central record and fills
+// the entry's data offset and region end. Everything must lie before the
+// directory at `limit`.
+ZipStatus CheckLocalHeader(const uint8_t* base, uint64_t limit, EntryRecord* entry) {
+  const uint64_t at = entry->localHeaderOffset;
+  if (!Fits(at, kLocalHeaderSize, limit)) return ZipErrBadLocalHeader;
+  const uint8_t* p = base + at;
+  if (Read32(p) != kLocalHeaderSignature) return ZipErrBadLocalHeader;
+  const uint16_t flags = Read16(p + 6);
+  const uint16_t method = Read16(p + 8);
+  const uint32_t crc = Read32(p + 14);
+  uint64_t compressed = Read32(p + 18);
+  uint64_t uncompressed = Read32(p + 22);
+  const uint32_t nameLength = Read16(p + 26);
+  const uint32_t extraLength = Read16(p + 28);
+  if (!Fits(at, kLocalHeaderSize + nameLength + extraLength, limit)) return ZipErrBadLocalHeader;
+  if (nameLength != entry->nameLength ||
+      memcmp(p + kLocalHeaderSize, base + entry->nameOffset, nameLength) != 0)
+    return ZipErrBadLocalHeader;
+  if (method != entry->method ||
+      (flags & (kFlagEncrypted | kFlagStrongEncryption)) !=
+          (entry->flags & (kFlagEncrypted | kFlagStrongEncryption)))
+    return ZipErrBadLocalHeader;
+
+  const bool descriptor = (flags & kFlagDescriptor) != 0;
+  if (!descriptor) {
+    const bool needUncompressed = uncompressed == 0xFFFFFFFF;
+    const bool needCompressed = compressed == 0xFFFFFFFF;
+    if ((needUncompressed || needCompressed) &&
+        !ReadLocalZip64Sizes(p + kLocalHeaderSize + nameLength, extraLength, needUncompressed,
+                             needCompressed, &uncompressed, &compressed))
+      return ZipErrBadLocalHeader;
+    if (crc != entry->crc32 || compressed != entry->compressedSize ||
+        uncompressed != entry->uncompressedSize)
+      return ZipErrBadLocalHeader;
+  }
+
+  entry->dataOffset = at + kLocalHeaderSize + nameLength + extraLength;
+  if (!Fits(entry->dataOffset, entry->compressedSize, limit)) return ZipErrOverlap;
+  entry->regionEnd = entry->dataOffset + entry->compressedSize;
+  if (descriptor) {
+    const uint64_t length = MatchDescriptor(base, entry->regionEnd, limit, *entry);
+    if (length == 0) return ZipErrBadLocalHeader;
+    entry->regionEnd += length;
+  }
+  return ZipOk;
+}
+
+// One entry's bytes in the archive, for the overlap check.
+struct Region {
+  uint64_t start;
+  uint64_t end;
+};
+
+// Refuses archives in which two entries share bytes: such archives expand
+// one stored stream many times (the overlapping-entry bomb) or make
+// different readers see different files.
+ZipStatus CheckNoOverlap(const EntryRecord* entries, uint64_t count) {
+  if (count < 2) return ZipOk;
+  Region* regions = new (std::nothrow) Region[count];
+  if (!regions) return ZipErrNoMemory;
+  for (uint64_t i = 0; i < count; ++i)
+    regions[i] = Region{entries[i].localHeaderOffset, entries[i].regionEnd};
+  std::sort(regions, regions + count,
+            [](const Region& a, const Region& b) { return a.start < b.start; });
+  ZipStatus status = ZipOk;
+  for (uint64_t i = 1; i < count && status == ZipOk; ++i)
+    if (regions[i].start < regions[i - 1].end) status = ZipErrOverlap;
+  delete[] regions;
+  return status;
+}
+
+// Reads and checks every central record and local header into reader.
+ZipStatus ReadEntries(ZipReader* reader, const DirectoryFacts& facts) {
+  uint64_t cursor = facts.offset;
+  for (uint64_t i = 0; i < reader->count; ++i) {
+    EntryRecord* entry = &reader->entries[i];
+    ZipStatus status = ReadCentralRecord(reader->base, facts.end, &cursor, entry);
+    if (status != ZipOk) return status;
+    status = CheckLocalHeader(reader->base, facts.offset, entry);
+    if (status != ZipOk) return status;
+  }
+  if (cursor != facts.end) return ZipErrBadDirectory;
+  return CheckNoOverlap(reader->entries, reader->count);
+}
+
+// Passes a stored entry to the sink straight from the archive, piece by
+// piece. Returns the status and the CRC-32 of what was passed.
+ZipStatus ExtractStored(const ZipReader* reader, const EntryRecord& entry, ZipSink sink,
+                        void* context, uint32_t* crc) {
+  if (entry.compressedSize != entry.uncompressedSize) return ZipErrSizeMismatch;
+  uLong sum = crc32(0, nullptr, 0);
+  const uint8_t* p = reader->base + entry.dataOffset;
+  uint64_t left = entry.compressedSize;
+  while (left > 0) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, kOutputPiece));
+    sum = crc32(sum, p, static_cast<uInt>(piece));
+    if (!sink(context, p, piece)) return ZipErrSinkRefused;
+    p += piece;
+    left -= piece;
+  }
+  *crc = static_cast<uint32_t>(sum);
+  return ZipOk;
+}
+
+// Releases a zlib inflate state on every way out.
+struct InflateOwner {
+  z_stream* stream;
+  ~InflateOwner() { inflateEnd(stream); }
+};
+
+// Inflates a deflated entry through the reader's output buffer into the
+// sink. Stops as soon as the output would exceed the recorded size, so a
+// lying size cannot make it run long. Returns the status and the CRC-32.
+ZipStatus ExtractDeflated(ZipReader* reader, const EntryRecord& entry, ZipSink sink,
+                          void* context, uint32_t* crc) {
+  z_stream stream;
+  memset(&stream, 0, sizeof stream);
+  const int init = inflateInit2(&stream, -MAX_WBITS);
+  if (init == Z_MEM_ERROR) return ZipErrNoMemory;
+  if (init != Z_OK) return ZipErrBadData;
+  InflateOwner owner{&stream};
+
+  const uint8_t* input = reader->base + entry.dataOffset;
+  uint64_t inputLeft = entry.compressedSize;
+  uint64_t produced = 0;
+  uLong sum = crc32(0, nullptr, 0);
+  for (;;) {
+    if (stream.avail_in == 0 && inputLeft > 0) {
+      const uint64_t piece = std::min(inputLeft, kInputPiece);
+      stream.next_in = input;
+      stream.avail_in = static_cast<uInt>(piece);
+      input += piece;
+      inputLeft -= piece;
+    }
+    stream.next_out = reader->output;
+    stream.avail_out = static_cast<uInt>(kOutputPiece);
+    const int rc = inflate(&stream, Z_NO_FLUSH);
+    if (rc == Z_MEM_ERROR) return ZipErrNoMemory;
+    // Z_BUF_ERROR with a fresh output buffer means the input ran out before
+    // the stream's end: a truncated stream.
+    if (rc != Z_OK && rc != Z_STREAM_END) return ZipErrBadData;
+    const size_t got = kOutputPiece - stream.avail_out;
+    if (got > 0) {
+      if (got > entry.uncompressedSize - produced) return ZipErrSizeMismatch;
+      produced += got;
+      sum = crc32(sum, reader->output, static_cast<uInt>(got));
+      if (!sink(context, reader->output, got)) return ZipErrSinkRefused;
+    }
+    if (rc == Z_STREAM_END) break;
+  }
+  // The stream must use exactly the recorded compressed size.
+  if (stream.avail_in != 0 || inputLeft != 0) return ZipErrSizeMismatch;
+  if (produced != entry.uncompressedSize) return ZipErrSizeMismatch;
+  *crc = static_cast<uint32_t>(sum);
+  return ZipOk;
+}
+
+}  // namespace
+
+ZipStatus ZipOpen(const void* data, uint64_t size, ZipReader** reader) {
+  if (!reader) return ZipErrArgument;
+  *reader = nullptr;
+  if (!data || size > SIZE_MAX) return ZipErrArgument;
+  const uint8_t* base = static_cast<const uint8_t*>(data);
+  DirectoryFacts facts;
+  ZipStatus status = ReadDirectoryFacts(base, size, &facts);
+  if (status != ZipOk) return status;
+  if (facts.count > SIZE_MAX / sizeof(EntryRecord)) return ZipErrNoMemory;
+
+  ZipReader* created = new (std::nothrow) ZipReader{base, size, facts.offset, facts.count,
+                                                    nullptr, nullptr};
+  if (!created) return ZipErrNoMemory;
+  created->entries = new (std::nothrow) EntryRecord[facts.count ? facts.count : 1];
+  created->output = new (std::nothrow) uint8_t[kOutputPiece];
+  status = (created->entries && created->output) ? ReadEntries(created, facts) : ZipErrNoMemory;
+  if (status != ZipOk) {
+    ZipClose(created);
+    return status;
+  }
+  *reader = created;
+  return ZipOk;
+}
+
+void ZipClose(ZipReader* reader) {
+  if (!reader) return;
+  delete[] reader->entries;
+  delete[] reader->output;
+  delete reader;
+}
+
+uint64_t ZipEntryCount(const ZipReader* reader) { return reader ? reader->count : 0; }
+
+ZipStatus ZipStatEntry(const ZipReader* reader, uint64_t index, ZipEntryInfo* info) {
+  if (!reader || !info || index >= reader->count) return ZipErrArgument;
+  const EntryRecord& entry = reader->entries[index];
+  memset(info, 0, sizeof *info);
+  memcpy(info->name, reader->base + entry.nameOffset, entry.nameLength);
+  info->nameLength = entry.nameLength;
+  info->externalAttributes = entry.externalAttributes;
+  info->compressedSize = entry.compressedSize;
+  info->uncompressedSize = entry.uncompressedSize;
+  info->localHeaderOffset = entry.localHeaderOffset;
+  info->crc32 = entry.crc32;
+  info->method = entry.method;
+  info->flags = entry.flags;
+  return ZipOk;
+}
+
+ZipStatus ZipExtractEntry(ZipReader* reader, uint64_t index, ZipSink sink, void* context) {
+  if (!reader || !sink || index >= reader->count) return ZipErrArgument;
+  const EntryRecord& entry = reader->entries[index];
+  if (entry.flags & (kFlagEncrypted | kFlagStrongEncryption | kFlagMaskedHeaders))
+    return ZipErrEncrypted;
+  if (entry.method != 0 && entry.method != 8) return ZipErrUnsupportedMethod;
+  // Folders and empty files: some tools record an empty deflated entry with
+  // no stream at all, so nothing is inflated.
+  if (entry.compressedSize == 0 && entry.uncompressedSize == 0)
+    return entry.crc32 == 0 ? ZipOk : ZipErrCrcMismatch;
+  uint32_t crc = 0;
+  const ZipStatus status = entry.method == 0
+                               ? ExtractStored(reader, entry, sink, context, &crc)
+                               : ExtractDeflated(reader, entry, sink, context, &crc);
+  if (status != ZipOk) return status;
+  return crc == entry.crc32 ? ZipOk : ZipErrCrcMismatch;
+}
+
+const char* ZipStatusText(ZipStatus status) {
+  switch (status) {
+    case ZipOk: return "success";
+    case ZipErrArgument: return "invalid argument";
+    case ZipErrNoMemory: return "out of memory";
+    case ZipErrNoEndRecord: return "no end-of-central-directory record at the end of the archive";
+    case ZipErrBadEndRecord: return "inconsistent end-of-central-directory record";
+    case ZipErrBadZip64: return "malformed ZIP64 record or field";
+    case ZipErrBadDirectory: return "malformed central directory";
+    case ZipErrBadLocalHeader: return "local header missing or disagreeing with the directory";
+    case ZipErrOverlap: return "entry data overlapping another entry or the directory";
+    case ZipErrEncrypted: return "encrypted entry";
+    case ZipErrUnsupportedMethod: return "unsupported compression method";
+    case ZipErrBadData: return "damaged or truncated deflate data";
+    case ZipErrCrcMismatch: return "CRC-32 mismatch";
+    case ZipErrSizeMismatch: return "size mismatch";
+    case ZipErrBadName: return "bad entry name";
+    case ZipErrSinkRefused: return "stopped by the caller";
+  }
+  return "unknown status";
+}

@@ -1,0 +1,137 @@
+// RemoveTree: whole trees go, whatever their attributes and path lengths;
+// filters keep what they keep; unusable paths touch nothing.
+#include "launcher/workspace.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/launcher/test_tree.h"
+
+using namespace test_tree;
+
+namespace {
+
+TEST(RemoveTree, RemovesNestedFilesWhateverTheirAttributes) {
+  std::wstring root = FreshFolder(L"rt_attributes");
+  ASSERT_TRUE(MakeFolder(root + L"\\a"));
+  ASSERT_TRUE(MakeFolder(root + L"\\a\\b"));
+  ASSERT_TRUE(MakeFolder(root + L"\\empty"));
+  ASSERT_TRUE(WriteBytes(root + L"\\plain.txt", "1"));
+  ASSERT_TRUE(WriteBytes(root + L"\\a\\readonly.txt", "2", FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(WriteBytes(root + L"\\a\\b\\hidden.sys", "3", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  ASSERT_TRUE(SetFileAttributesW((root + L"\\a\\b").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_NE(RemoveTree(root.c_str(), 1000, nullptr, nullptr), 0);
+  EXPECT_FALSE(Exists(root));
+}
+
+TEST(RemoveTree, RemovesPathsLongerThanTheOldLimit) {
+  std::wstring root = FreshFolder(L"rt_long");
+  std::wstring deep = root;
+  while (deep.size() < 420) {
+    deep += L"\\" + std::wstring(60, L'd');
+    ASSERT_TRUE(MakeFolder(deep));
+  }
+  std::wstring file = deep + L"\\" + std::wstring(100, L'f') + L".txt";
+  ASSERT_GT(file.size(), 500u);
+  ASSERT_TRUE(WriteBytes(file, "deep", FILE_ATTRIBUTE_READONLY));
+  EXPECT_NE(RemoveTree(root.c_str(), 1000, nullptr, nullptr), 0);
+  EXPECT_FALSE(Exists(root));
+  Wipe(root);
+}
+
+int KeepNamed(const wchar_t* path, void* context) {
+  const wchar_t* keep = static_cast<const wchar_t*>(context);
+  size_t n = wcslen(path), k = wcslen(keep);
+  return !(n >= k && _wcsicmp(path + n - k, keep) == 0);
+}
+
+TEST(RemoveTree, FilterKeepsOneFileAndTheFoldersHoldingIt) {
+  std::wstring root = FreshFolder(L"rt_filter");
+  ASSERT_TRUE(MakeFolder(root + L"\\logs"));
+  ASSERT_TRUE(MakeFolder(root + L"\\other"));
+  ASSERT_TRUE(WriteBytes(root + L"\\a.txt", "a"));
+  ASSERT_TRUE(WriteBytes(root + L"\\other\\b.txt", "b"));
+  ASSERT_TRUE(WriteBytes(root + L"\\logs\\keep.log", "kept"));
+  ASSERT_TRUE(WriteBytes(root + L"\\logs\\drop.log", "dropped"));
+  DWORD start = GetTickCount();
+  EXPECT_EQ(RemoveTree(root.c_str(), 1000, const_cast<wchar_t*>(L"\\logs\\keep.log"), KeepNamed), 1);
+  EXPECT_LT(GetTickCount() - start, 900u) << "a kept entry is no reason to retry its folders";
+  EXPECT_EQ(ReadBytes(root + L"\\logs\\keep.log"), "kept");
+  EXPECT_FALSE(Exists(root + L"\\logs\\drop.log"));
+  EXPECT_FALSE(Exists(root + L"\\a.txt"));
+  EXPECT_FALSE(Exists(root + L"\\other"));
+  Wipe(root);
+}
+
+int FaultingFilter(const wchar_t*, void*) {
+  volatile int* nowhere = nullptr;
+  return *nowhere;
+}
+
+TEST(RemoveTree, AFilterThatFaultsLetsEntriesGo) {
+  std::wstring root = FreshFolder(L"rt_fault");
+  ASSERT_TRUE(WriteBytes(root + L"\\x.txt", "x"));
+  EXPECT_NE(RemoveTree(root.c_str(), 1000, nullptr, FaultingFilter), 0);
+  EXPECT_FALSE(Exists(root));
+}
+
+TEST(RemoveTree, UnusablePathsTouchNothing) {
+  std::wstring root = FreshFolder(L"rt_unusable");
+  std::wstring file = root + L"\\file.txt";
+  ASSERT_TRUE(WriteBytes(file, "stays"));
+  wchar_t cwd[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, cwd);
+  struct Case {
+    const wchar_t* path;
+  } cases[] = {{nullptr}, {L""}, {L"C"}, {L"C:"}, {file.c_str()}, {L"C:\\no\\such\\folder"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path ? c.path : L"(null)");
+    EXPECT_EQ(RemoveTree(c.path, 1000, nullptr, nullptr), 0);
+  }
+  EXPECT_EQ(ReadBytes(file), "stays");
+  wchar_t after[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, after);
+  EXPECT_STREQ(after, cwd);
+  Wipe(root);
+}
+
+TEST(RemoveTree, RestoresTheCurrentDirectoryAndLeavesHeldFilesAfterRetrying) {
+  std::wstring root = FreshFolder(L"rt_held");
+  ASSERT_TRUE(WriteBytes(root + L"\\held.txt", "held"));
+  ASSERT_TRUE(WriteBytes(root + L"\\free.txt", "free"));
+  HANDLE held = CreateFileW((root + L"\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  wchar_t cwd[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, cwd);
+  DWORD start = GetTickCount();
+  EXPECT_EQ(RemoveTree(root.c_str(), 200, nullptr, nullptr), 0);
+  DWORD spent = GetTickCount() - start;
+  CloseHandle(held);
+  EXPECT_GE(spent, 300u) << "the file and then its folder are retried for the budget";
+  EXPECT_TRUE(Exists(root + L"\\held.txt"));
+  EXPECT_FALSE(Exists(root + L"\\free.txt"));
+  wchar_t after[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, after);
+  EXPECT_STREQ(after, cwd);
+  Wipe(root);
+}
+
+TEST(RemoveTree, UnlinksLinksInsideTheTreeWithoutEnteringThem) {
+  std::wstring outside = FreshFolder(L"rt_link_target");
+  ASSERT_TRUE(WriteBytes(outside + L"\\precious.txt", "precious"));
+  std::wstring root = FreshFolder(L"rt_link");
+  std::wstring link = root + L"\\link";
+  if (!CreateSymbolicLinkW(link.c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) ||
+      !(Attributes(link) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    Wipe(root);
+    Wipe(outside);
+    GTEST_SKIP() << "this system makes no folder links";
+  }
+  EXPECT_NE(RemoveTree(root.c_str(), 1000, nullptr, nullptr), 0);
+  EXPECT_FALSE(Exists(root));
+  EXPECT_EQ(ReadBytes(outside + L"\\precious.txt"), "precious");
+  Wipe(outside);
+}
+
+}  // namespace
