@@ -19,5 +19,13 @@ LauncherHooks RealLauncherHooks() {
 LauncherHooks Hooks = RealLauncherHooks();
 
 void ShowFailureMessage(HWND owner, const wchar_t* caption, const wchar_t* text) {
+  // The user may have closed the splash window. A box owned by a window
+  // that is gone is refused, and a quit message in the queue (which the
+  // window's end leaves there) ends a box as soon as it appears: the box is
+  // then shown unowned, the quit message set aside until it is answered.
+  if (owner && !IsWindow(owner)) owner = nullptr;
+  MSG quit;
+  const bool quitPending = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
   Hooks.messageBox(owner, text, caption, kFailureBoxFlags);
+  if (quitPending) PostQuitMessage(static_cast<int>(quit.wParam));
 }

@@ -27,5 +27,7 @@ LauncherHooks RealLauncherHooks();
 // MB_SETFOREGROUND | MB_TOPMOST.
 constexpr UINT kFailureBoxFlags = 0x00051030;
 
-// Shows one failure box; its answer is not read.
+// Shows one failure box; its answer is not read. A destroyed owner is
+// replaced by none, and a pending quit message waits until the box is
+// answered, so that the box is seen even after the splash window closed.
 void ShowFailureMessage(HWND owner, const wchar_t* caption, const wchar_t* text);

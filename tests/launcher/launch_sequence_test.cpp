@@ -297,6 +297,31 @@ TEST_F(Sequence, FailuresAreReportedOnceAndCleanedUp) {
   }
 }
 
+HWND BoxOwner = reinterpret_cast<HWND>(1);
+bool QuitSeenByBox = true;
+int WINAPI BoxThatLooksForQuit(HWND owner, LPCWSTR, LPCWSTR, UINT) {
+  BoxOwner = owner;
+  MSG m;
+  QuitSeenByBox = PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != 0;
+  return IDOK;
+}
+
+TEST(ShowFailureMessage, ShowsTheBoxEvenAfterTheWindowWasClosed) {
+  // A closed splash window leaves a quit message behind; it must not end
+  // the box, and it must still be there afterwards.
+  Hooks.messageBox = BoxThatLooksForQuit;
+  HWND gone = CreateWindowExW(0, L"STATIC", L"x", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  DestroyWindow(gone);
+  PostQuitMessage(3);
+  ShowFailureMessage(gone, L"Installer Not Found", L"text");
+  Hooks = RealLauncherHooks();
+  EXPECT_EQ(BoxOwner, nullptr);
+  EXPECT_FALSE(QuitSeenByBox);
+  MSG m;
+  ASSERT_TRUE(PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(m.wParam, 3u);
+}
+
 TEST_F(Sequence, EntryPointPassesTheInstallersExitCodeOrMinus99) {
   script_.installerExit = 1603;
   EXPECT_EQ(LauncherMain(GetModuleHandleW(nullptr), nullptr, const_cast<PWSTR>(L""), SW_SHOW), 1603);
