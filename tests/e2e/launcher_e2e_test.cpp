@@ -13,39 +13,21 @@
 #include <string>
 #include <vector>
 
+#include "tests/launcher/installer_fixtures.h"
+#include "tests/launcher/test_tree.h"
+
 namespace {
 
-std::wstring BuildFolder() {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self);
-  path.resize(path.find_last_of(L'\\'));
-  return path;  // build/tests
-}
+using installer_fixtures::Fixture;
+using installer_fixtures::ReportLine;
+using installer_fixtures::TestFolder;
+using test_tree::Exists;
+using test_tree::ReadBytes;
 
 std::string Narrow(const std::wstring& text) {
   std::string out;
   for (wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
   return out;
-}
-
-std::string ReadAll(const std::wstring& path) {
-  std::string out;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return out;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got) out.append(chunk, got);
-  CloseHandle(file);
-  return out;
-}
-
-std::string ReportLine(const std::string& report, const std::string& key) {
-  size_t at = report.find(key + ": ");
-  if (at == std::string::npos) return "<missing>";
-  at += key.size() + 2;
-  return report.substr(at, report.find('\n', at) - at);
 }
 
 struct Box {
@@ -65,8 +47,10 @@ struct Outcome {
   std::vector<Title> titles;  // each change of the splash window's title
   std::wstring workspace;
   bool workspaceSeen = false;  // the workspace existed while the launcher ran
-  bool shownWhileInstallerRan = false;
+  // The window is hidden right after the start returns, so a first look
+  // may still find it shown; once hidden it must stay hidden.
   bool hiddenWhileInstallerRan = false;
+  bool shownAgainWhileInstallerRan = false;
   std::string report;          // what the test installer wrote
   double seconds = 0;
 
@@ -137,10 +121,10 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
     auto& titles = watch->outcome->titles;
     if (titles.empty() || titles.back().text != title) titles.push_back({title, watch->now});
     if (watch->tree.size() > 1) {
-      if (IsWindowVisible(window))
-        watch->outcome->shownWhileInstallerRan = true;
-      else
+      if (!IsWindowVisible(window))
         watch->outcome->hiddenWhileInstallerRan = true;
+      else if (watch->outcome->hiddenWhileInstallerRan)
+        watch->outcome->shownAgainWhileInstallerRan = true;
     }
     if (watch->closeSplash && !watch->closed && IsWindowVisible(window)) {
       PostMessageW(window, WM_CLOSE, 0, 0);
@@ -161,7 +145,7 @@ std::wstring TempFolder() {
 Outcome RunLauncher(const wchar_t* package, const std::wstring& arguments,
                     const wchar_t* installerExit = L"0", bool closeSplash = false) {
   Outcome outcome;
-  const std::wstring program = BuildFolder() + L"\\e2e\\" + package + L".exe";
+  const std::wstring program = TestFolder() + L"\\e2e\\" + package + L".exe";
   const std::wstring report = TempFolder() + L"qln_e2e_report_" + package + L".txt";
   DeleteFileW(report.c_str());
   SetEnvironmentVariableW(L"QLN_SETUP_REPORT", report.c_str());
@@ -200,19 +184,15 @@ Outcome RunLauncher(const wchar_t* package, const std::wstring& arguments,
   outcome.seconds = (GetTickCount() - start) / 1000.0;
   GetExitCodeProcess(process.hProcess, &outcome.exitCode);
   CloseHandle(process.hProcess);
-  outcome.report = ReadAll(report);
+  outcome.report = ReadBytes(report);
   DeleteFileW(report.c_str());
   SetEnvironmentVariableW(L"QLN_SETUP_REPORT", nullptr);
   SetEnvironmentVariableW(L"QLN_SETUP_EXIT", nullptr);
   return outcome;
 }
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 unsigned long FileCrc(const std::wstring& path) {
-  const std::string data = ReadAll(path);
+  const std::string data = ReadBytes(path);
   return crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()),
                static_cast<uInt>(data.size()));
 }
@@ -229,7 +209,7 @@ TEST(LauncherE2E, HappyRoadPassesTrimmedArgumentsAndTheExitCode) {
   EXPECT_EQ(ReportLine(run.report, "folder"), Narrow(run.workspace));
   // The whole package was unpacked, the installer byte for byte.
   char crc[64];
-  snprintf(crc, sizeof crc, "crc32=%08lx", FileCrc(BuildFolder() + L"\\fixtures\\signed.exe"));
+  snprintf(crc, sizeof crc, "crc32=%08lx", FileCrc(Fixture(L"signed.exe")));
   const size_t setup = run.report.find("file Setup.exe ");
   ASSERT_NE(setup, std::string::npos) << run.report;
   EXPECT_NE(run.report.find(crc, setup), std::string::npos) << run.report;
@@ -260,7 +240,7 @@ TEST(LauncherE2E, SplashIsHiddenWhileTheInstallerRuns) {
   EXPECT_EQ(run.exitCode, 7u);
   EXPECT_GE(run.seconds, 1.5) << "the launcher did not wait for the installer";
   EXPECT_TRUE(run.hiddenWhileInstallerRan);
-  EXPECT_FALSE(run.shownWhileInstallerRan);
+  EXPECT_FALSE(run.shownAgainWhileInstallerRan);
 }
 
 TEST(LauncherE2E, ClosingTheSplashWindowDoesNotStopTheSetup) {

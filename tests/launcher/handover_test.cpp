@@ -10,35 +10,14 @@
 
 #include "launcher/launcher_hooks.h"
 #include "splash/splash_window.h"
+#include "tests/launcher/installer_fixtures.h"
+#include "tests/launcher/test_tree.h"
 
 namespace {
 
-std::wstring Fixture(const wchar_t* name) {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self);
-  path.resize(path.find_last_of(L'\\') + 1);
-  return path + L"fixtures\\" + name;
-}
-
-std::string ReadAll(const std::wstring& path) {
-  std::string out;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return out;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got) out.append(chunk, got);
-  CloseHandle(file);
-  return out;
-}
-
-std::string ReportLine(const std::string& report, const std::string& key) {
-  size_t at = report.find(key + ": ");
-  if (at == std::string::npos) return "<missing>";
-  at += key.size() + 2;
-  return report.substr(at, report.find('\n', at) - at);
-}
+using installer_fixtures::Fixture;
+using installer_fixtures::ReportLine;
+using test_tree::ReadBytes;
 
 // What the fakes saw.
 struct Record {
@@ -91,10 +70,7 @@ BOOL WINAPI FakeShow(HWND, int command) {
 class Handover : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"qln_handover_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder_.c_str(), nullptr);
+    folder_ = test_tree::FreshFolder(L"handover");
     installer_ = folder_ + L"\\Setup.exe";
     report_ = folder_ + L"\\report.txt";
     ASSERT_TRUE(CopyFileW(Fixture(L"unsigned.exe").c_str(), installer_.c_str(), FALSE));
@@ -117,9 +93,7 @@ class Handover : public ::testing::Test {
     SplashWindow = nullptr;
     SetEnvironmentVariableW(L"QLN_SETUP_REPORT", nullptr);
     SetEnvironmentVariableW(L"QLN_SETUP_EXIT", nullptr);
-    DeleteFileW(report_.c_str());
-    DeleteFileW(installer_.c_str());
-    RemoveDirectoryW(folder_.c_str());
+    test_tree::Wipe(folder_);
   }
   HANDLE* OpenVerified() {
     verified_ = CreateFileW(installer_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -204,7 +178,7 @@ TEST_F(Handover, StartsWithTheTrimmedArgumentsAndPassesTheExitCodeOn) {
   ASSERT_FALSE(record_.pumps.empty());
   for (auto& p : record_.pumps) EXPECT_EQ(p, std::make_pair(250, true));
   for (DWORD s : record_.sleeps) EXPECT_EQ(s, 250u);
-  const std::string report = ReadAll(report_);
+  const std::string report = ReadBytes(report_);
   EXPECT_EQ(ReportLine(report, "arguments"), "/quiet  LANG=en");
   // The verified file was released after the start.
   HANDLE again = CreateFileW(installer_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -215,7 +189,7 @@ TEST_F(Handover, StartsWithTheTrimmedArgumentsAndPassesTheExitCodeOn) {
 TEST_F(Handover, EmptyArgumentsGiveAnEmptyParameterString) {
   ASSERT_EQ(HandOverToInstaller(installer_.c_str(), L""), 1);
   EXPECT_EQ(record_.lastParameters, L"");
-  EXPECT_EQ(ReportLine(ReadAll(report_), "arguments"), "");
+  EXPECT_EQ(ReportLine(ReadBytes(report_), "arguments"), "");
 }
 
 TEST_F(Handover, PassesEveryExitCodeOnIncludingStillActive) {

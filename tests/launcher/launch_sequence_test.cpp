@@ -10,6 +10,7 @@
 #include "launcher/launcher_hooks.h"
 #include "launcher/signature.h"
 #include "splash/splash_window.h"
+#include "tests/launcher/test_tree.h"
 
 namespace {
 
@@ -112,13 +113,9 @@ BOOL WINAPI FakeDestroy(HWND window) {
 class Sequence : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    script_.folder = std::wstring(temp) + L"qln_sequence_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(script_.folder.c_str(), nullptr);
+    script_.folder = test_tree::FreshFolder(L"sequence");
     script_.installer = script_.folder + L"\\Setup.exe";
-    HANDLE f = CreateFileW(script_.installer.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    CloseHandle(f);
+    test_tree::WriteBytes(script_.installer, "MZ");
     S = &script_;
     Hooks.setStatusText = FakeStatus;
     Hooks.showWindow = FakeShow;
@@ -141,8 +138,7 @@ class Sequence : public ::testing::Test {
     Stages = RealSequenceStages();
     if (SplashWindow) DestroyWindow(SplashWindow);
     SplashWindow = nullptr;
-    DeleteFileW(script_.installer.c_str());
-    RemoveDirectoryW(script_.folder.c_str());
+    test_tree::Wipe(script_.folder);
     S = nullptr;
   }
   int Run(const wchar_t* line = L"/quiet") {
