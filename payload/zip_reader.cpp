@@ -111,42 +111,50 @@ bool FindEndRecord(const uint8_t* base, uint64_t size, uint64_t* offset) {
   return false;
 }
 
-// Takes the ZIP64 end record that the locator before the end record points
-// at. A field of the classic record that is not saturated must agree with
-// the ZIP64 one, so that two readers cannot see two different directories.
-ZipStatus ReadZip64End(const uint8_t* base, uint64_t endOffset, uint32_t classicDisk,
-                       uint32_t classicDirDisk, uint64_t classicOnDisk, uint64_t classicCount,
-                       uint64_t classicSize, uint64_t classicOffset, DirectoryFacts* facts) {
+// The fields of an end record, classic or ZIP64, widened.
+struct EndFields {
+  uint64_t disk;
+  uint64_t directoryDisk;
+  uint64_t countOnDisk;
+  uint64_t count;
+  uint64_t size;
+  uint64_t offset;
+};
+
+// True when each field of the classic record is either saturated (the
+// value lives in the ZIP64 record) or equal to the ZIP64 one, so that no two
+// readers can see two different directories.
+bool ClassicAgrees(const EndFields& classic, const EndFields& wide) {
+  const auto agrees = [](uint64_t value, uint64_t saturated, uint64_t wideValue) {
+    return value == saturated || value == wideValue;
+  };
+  return agrees(classic.disk, 0xFFFF, wide.disk) &&
+         agrees(classic.directoryDisk, 0xFFFF, wide.directoryDisk) &&
+         agrees(classic.countOnDisk, 0xFFFF, wide.countOnDisk) &&
+         agrees(classic.count, 0xFFFF, wide.count) &&
+         agrees(classic.size, 0xFFFFFFFF, wide.size) &&
+         agrees(classic.offset, 0xFFFFFFFF, wide.offset);
+}
+
+// Reads the ZIP64 end record that the locator just before the classic end
+// record points at; it must end where the locator begins. Gives its fields
+// and offset.
+ZipStatus ReadZip64End(const uint8_t* base, uint64_t endOffset, EndFields* fields,
+                       uint64_t* recordOffset) {
   const uint64_t locator = endOffset - kZip64LocatorSize;
-  if (Read32(base + locator + 4) != 0) return ZipErrBadZip64;
-  const uint32_t disks = Read32(base + locator + 16);
-  if (disks > 1) return ZipErrBadZip64;
+  if (Read32(base + locator + 4) != 0 || Read32(base + locator + 16) > 1) return ZipErrBadZip64;
   const uint64_t record = Read64(base + locator + 8);
   if (!Fits(record, kZip64EndMinSize, locator)) return ZipErrBadZip64;
   if (Read32(base + record) != kZip64EndSignature) return ZipErrBadZip64;
-  // The record's own size field excludes its first 12 bytes; the record must
-  // end where the locator begins.
-  const uint64_t recordSize = Read64(base + record + 4);
-  if (recordSize < kZip64EndMinSize - 12 || recordSize != locator - record - 12)
-    return ZipErrBadZip64;
-  const uint32_t disk = Read32(base + record + 16);
-  const uint32_t dirDisk = Read32(base + record + 20);
-  const uint64_t onDisk = Read64(base + record + 24);
-  const uint64_t count = Read64(base + record + 32);
-  const uint64_t size = Read64(base + record + 40);
-  const uint64_t offset = Read64(base + record + 48);
-  if ((classicDisk != 0xFFFF && classicDisk != disk) ||
-      (classicDirDisk != 0xFFFF && classicDirDisk != dirDisk) ||
-      (classicOnDisk != 0xFFFF && classicOnDisk != onDisk) ||
-      (classicCount != 0xFFFF && classicCount != count) ||
-      (classicSize != 0xFFFFFFFF && classicSize != size) ||
-      (classicOffset != 0xFFFFFFFF && classicOffset != offset))
-    return ZipErrBadZip64;
-  if (disk != 0 || dirDisk != 0 || onDisk != count) return ZipErrBadEndRecord;
-  facts->offset = offset;
-  facts->size = size;
-  facts->count = count;
-  facts->end = record;
+  // The record's size field leaves out its own first 12 bytes.
+  if (Read64(base + record + 4) != locator - record - 12) return ZipErrBadZip64;
+  fields->disk = Read32(base + record + 16);
+  fields->directoryDisk = Read32(base + record + 20);
+  fields->countOnDisk = Read64(base + record + 24);
+  fields->count = Read64(base + record + 32);
+  fields->size = Read64(base + record + 40);
+  fields->offset = Read64(base + record + 48);
+  *recordOffset = record;
   return ZipOk;
 }
 
@@ -155,24 +163,22 @@ ZipStatus ReadZip64End(const uint8_t* base, uint64_t endOffset, uint32_t classic
 ZipStatus ReadDirectoryFacts(const uint8_t* base, uint64_t size, DirectoryFacts* facts) {
   uint64_t end = 0;
   if (!FindEndRecord(base, size, &end)) return ZipErrNoEndRecord;
-  const uint32_t disk = Read16(base + end + 4);
-  const uint32_t dirDisk = Read16(base + end + 6);
-  const uint64_t onDisk = Read16(base + end + 8);
-  const uint64_t count = Read16(base + end + 10);
-  const uint64_t dirSize = Read32(base + end + 12);
-  const uint64_t dirOffset = Read32(base + end + 16);
+  const EndFields classic{Read16(base + end + 4),  Read16(base + end + 6),
+                          Read16(base + end + 8),  Read16(base + end + 10),
+                          Read32(base + end + 12), Read32(base + end + 16)};
+  EndFields fields = classic;
+  facts->end = end;
   if (end >= kZip64LocatorSize &&
       Read32(base + end - kZip64LocatorSize) == kZip64LocatorSignature) {
-    const ZipStatus status = ReadZip64End(base, end, disk, dirDisk, onDisk, count, dirSize,
-                                          dirOffset, facts);
+    const ZipStatus status = ReadZip64End(base, end, &fields, &facts->end);
     if (status != ZipOk) return status;
-  } else {
-    if (disk != 0 || dirDisk != 0 || onDisk != count) return ZipErrBadEndRecord;
-    facts->offset = dirOffset;
-    facts->size = dirSize;
-    facts->count = count;
-    facts->end = end;
+    if (!ClassicAgrees(classic, fields)) return ZipErrBadZip64;
   }
+  if (fields.disk != 0 || fields.directoryDisk != 0 || fields.countOnDisk != fields.count)
+    return ZipErrBadEndRecord;
+  facts->offset = fields.offset;
+  facts->size = fields.size;
+  facts->count = fields.count;
   if (facts->offset > facts->end || facts->size != facts->end - facts->offset)
     return ZipErrBadEndRecord;
   // Each central record takes at least 46 bytes; a larger count is a lie
@@ -181,38 +187,57 @@ ZipStatus ReadDirectoryFacts(const uint8_t* base, uint64_t size, DirectoryFacts*
   return ZipOk;
 }
 
+// Outcome of looking for one field in an extra area.
+enum class ExtraField { Found, Absent, Malformed, Repeated };
+
+// Looks for the field `id` in an extra area of `length` bytes and gives its
+// data and size. Trailing bytes too few to hold a field header are
+// tolerated (some tools pad the extra area); a field running past the area
+// is malformed.
+ExtraField FindExtraField(const uint8_t* extra, uint32_t length, uint16_t id,
+                          const uint8_t** data, uint32_t* size) {
+  ExtraField result = ExtraField::Absent;
+  uint32_t at = 0;
+  while (length - at >= 4) {
+    const uint16_t fieldId = Read16(extra + at);
+    const uint32_t fieldSize = Read16(extra + at + 2);
+    at += 4;
+    if (fieldSize > length - at) return ExtraField::Malformed;
+    if (fieldId == id) {
+      if (result == ExtraField::Found) return ExtraField::Repeated;
+      result = ExtraField::Found;
+      *data = extra + at;
+      *size = fieldSize;
+    }
+    at += fieldSize;
+  }
+  return result;
+}
+
 // Fills the saturated fields of a central record from its ZIP64 extra field,
-// which holds exactly those fields, in this order. Trailing bytes too few
-// to hold a field header are tolerated (some tools pad the extra area).
+// which holds exactly those fields, in this order.
 ZipStatus ApplyZip64Extra(const uint8_t* extra, uint32_t length, EntryRecord* entry,
                           uint32_t* diskStart) {
   const bool needUncompressed = entry->uncompressedSize == 0xFFFFFFFF;
   const bool needCompressed = entry->compressedSize == 0xFFFFFFFF;
   const bool needOffset = entry->localHeaderOffset == 0xFFFFFFFF;
   const bool needDisk = *diskStart == 0xFFFF;
-  bool seen = false;
-  uint32_t at = 0;
-  while (length - at >= 4) {
-    const uint16_t id = Read16(extra + at);
-    const uint32_t fieldSize = Read16(extra + at + 2);
-    at += 4;
-    if (fieldSize > length - at) return ZipErrBadDirectory;
-    if (id == kZip64ExtraId) {
-      if (seen) return ZipErrBadZip64;
-      seen = true;
-      const uint32_t wanted = (needUncompressed ? 8 : 0) + (needCompressed ? 8 : 0) +
-                              (needOffset ? 8 : 0) + (needDisk ? 4 : 0);
-      if (fieldSize < wanted) return ZipErrBadZip64;
-      const uint8_t* p = extra + at;
-      if (needUncompressed) { entry->uncompressedSize = Read64(p); p += 8; }
-      if (needCompressed) { entry->compressedSize = Read64(p); p += 8; }
-      if (needOffset) { entry->localHeaderOffset = Read64(p); p += 8; }
-      if (needDisk) *diskStart = Read32(p);
-    }
-    at += fieldSize;
+  const uint8_t* p = nullptr;
+  uint32_t size = 0;
+  switch (FindExtraField(extra, length, kZip64ExtraId, &p, &size)) {
+    case ExtraField::Malformed: return ZipErrBadDirectory;
+    case ExtraField::Repeated: return ZipErrBadZip64;
+    case ExtraField::Absent:
+      return (needUncompressed || needCompressed || needOffset || needDisk) ? ZipErrBadZip64 : ZipOk;
+    case ExtraField::Found: break;
   }
-  if (!seen && (needUncompressed || needCompressed || needOffset || needDisk))
-    return ZipErrBadZip64;
+  const uint32_t wanted = (needUncompressed ? 8 : 0) + (needCompressed ? 8 : 0) +
+                          (needOffset ? 8 : 0) + (needDisk ? 4 : 0);
+  if (size < wanted) return ZipErrBadZip64;
+  if (needUncompressed) { entry->uncompressedSize = Read64(p); p += 8; }
+  if (needCompressed) { entry->compressedSize = Read64(p); p += 8; }
+  if (needOffset) { entry->localHeaderOffset = Read64(p); p += 8; }
+  if (needDisk) *diskStart = Read32(p);
   return ZipOk;
 }
 
@@ -255,23 +280,13 @@ ZipStatus ReadCentralRecord(const uint8_t* base, uint64_t limit, uint64_t* curso
 // Returns false when the extra area holds no such field.
 bool ReadLocalZip64Sizes(const uint8_t* extra, uint32_t length, bool needUncompressed,
                          bool needCompressed, uint64_t* uncompressed, uint64_t* compressed) {
-  uint32_t at = 0;
-  while (length - at >= 4) {
-    const uint16_t id = Read16(extra + at);
-    const uint32_t fieldSize = Read16(extra + at + 2);
-    at += 4;
-    if (fieldSize > length - at) return false;
-    if (id == kZip64ExtraId) {
-      const uint32_t wanted = (needUncompressed ? 8 : 0) + (needCompressed ? 8 : 0);
-      if (fieldSize < wanted) return false;
-      const uint8_t* p = extra + at;
-      if (needUncompressed) { *uncompressed = Read64(p); p += 8; }
-      if (needCompressed) *compressed = Read64(p);
-      return true;
-    }
-    at += fieldSize;
-  }
-  return false;
+  const uint8_t* p = nullptr;
+  uint32_t size = 0;
+  if (FindExtraField(extra, length, kZip64ExtraId, &p, &size) != ExtraField::Found) return false;
+  if (size < (needUncompressed ? 8u : 0u) + (needCompressed ? 8u : 0u)) return false;
+  if (needUncompressed) { *uncompressed = Read64(p); p += 8; }
+  if (needCompressed) *compressed = Read64(p);
+  return true;
 }
 
 // Finds the data descriptor after an entry's data. Writers differ: with or

@@ -13,7 +13,8 @@ enum ZipStatus : int {
   ZipErrBadEndRecord,     // inconsistent end record (disk numbers, counts, sizes)
   ZipErrBadZip64,         // ZIP64 locator, end record or extra field malformed
   ZipErrBadDirectory,     // central directory truncated, overlapping or malformed
-  ZipErrBadLocalHeader,   // local header missing, truncated or disagreeing
+  ZipErrBadLocalHeader,   // local header or data descriptor missing, truncated or
+                          // disagreeing with the directory
   ZipErrOverlap,          // entry data overlapping the directory or another entry
   ZipErrEncrypted,
   ZipErrUnsupportedMethod,
@@ -45,14 +46,21 @@ typedef bool (*ZipSink)(void* context, const uint8_t* bytes, size_t count);
 // Opens the archive held in [data, data + size). On ZipOk *reader owns a new
 // reader that the caller releases with ZipClose; the memory range must stay
 // valid and unchanged until then. On failure *reader is null.
+// The whole structure is checked here: end records, every central record,
+// every local header and descriptor, names, and that no two entries share
+// bytes. Nothing may follow the end record and its comment. An archive with
+// no entries opens (count 0).
 ZipStatus ZipOpen(const void* data, uint64_t size, ZipReader** reader);
 void ZipClose(ZipReader* reader);
 
 uint64_t ZipEntryCount(const ZipReader* reader);
 ZipStatus ZipStatEntry(const ZipReader* reader, uint64_t index, ZipEntryInfo* info);
 
-// Inflates entry `index` in fixed-size pieces into sink, checking its size
-// and CRC-32 at the end. A failure may come after some pieces were given.
+// Inflates entry `index` in fixed-size pieces (at most 256 KiB each, never
+// empty) into sink, checking its size and CRC-32 at the end. Encryption
+// (ZipErrEncrypted), methods other than stored and deflated and damaged data
+// are found here, not at open. A failure may come after some pieces were
+// given. An entry of size 0 (folders, empty files) calls the sink never.
 ZipStatus ZipExtractEntry(ZipReader* reader, uint64_t index, ZipSink sink, void* context);
 
 // A short English description of a status, for messages and test output.

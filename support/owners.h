@@ -106,3 +106,19 @@ struct ComApartment {
   ~ComApartment() { CoUninitialize(); }
   QLN_NO_COPY(ComApartment);
 };
+
+// LeaveCriticalSection for a critical section entered by the constructor.
+struct CriticalSectionHold {
+  CRITICAL_SECTION* cs;
+  explicit CriticalSectionHold(CRITICAL_SECTION* section) : cs(section) { EnterCriticalSection(cs); }
+  ~CriticalSectionHold() { LeaveCriticalSection(cs); }
+  QLN_NO_COPY(CriticalSectionHold);
+};
+
+// ReleaseSRWLockExclusive for a slim lock acquired by the constructor.
+struct SrwExclusiveHold {
+  SRWLOCK* lock;
+  explicit SrwExclusiveHold(SRWLOCK* l) : lock(l) { AcquireSRWLockExclusive(lock); }
+  ~SrwExclusiveHold() { ReleaseSRWLockExclusive(lock); }
+  QLN_NO_COPY(SrwExclusiveHold);
+};

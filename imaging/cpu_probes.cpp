@@ -1,0 +1,119 @@
+// Processor probes. Apart from the MMX feature bit, every rung of the ladder
+// rests on an executed instruction and its known answer: a processor or an
+// operating system that faults on an instruction (no OS support for the
+// register state, an emulator gap) or computes it wrongly stays below.
+#include "imaging/imaging.h"
+#include "imaging/imaging_seams.h"
+#include "support/fault_guard.h"
+
+volatile LONG ProbeSabotageLevel = 0;
+volatile LONG ProbeSabotageMode = ProbeSabotageNone;
+
+namespace {
+
+struct CpuidResult {
+  uint32_t a, b, c, d;
+};
+
+CpuidResult Cpuid(uint32_t leaf) {
+  CpuidResult r;
+  __asm__ __volatile__("cpuid" : "=a"(r.a), "=b"(r.b), "=c"(r.c), "=d"(r.d) : "a"(leaf), "c"(0));
+  return r;
+}
+
+// Each loads its operands into the low 32 bits of two xmm registers (movd
+// clears the rest), executes the instruction and returns the low 32 bits of
+// the result, converted with truncation where the result is single precision.
+uint32_t ExecuteAddps(uint32_t a, uint32_t b) {
+  uint32_t r;
+  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\taddps %%xmm1, %%xmm0\n\tcvttss2si %%xmm0, %0"
+                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
+  return r;
+}
+
+uint32_t ExecutePmulhuw(uint32_t a, uint32_t b) {
+  uint32_t r;
+  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\tpmulhuw %%xmm1, %%xmm0\n\tmovd %%xmm0, %0"
+                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
+  return r;
+}
+
+// The low lane of addsubps subtracts: a - b.
+uint32_t ExecuteAddsubps(uint32_t a, uint32_t b) {
+  uint32_t r;
+  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\taddsubps %%xmm1, %%xmm0\n\tcvttss2si %%xmm0, %0"
+                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
+  return r;
+}
+
+// Unsigned bytes in a, signed bytes in b.
+uint32_t ExecutePmaddubsw(uint32_t a, uint32_t b) {
+  uint32_t r;
+  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\tpmaddubsw %%xmm1, %%xmm0\n\tmovd %%xmm0, %0"
+                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
+  return r;
+}
+
+uint32_t ExecutePmulld(uint32_t a, uint32_t b) {
+  uint32_t r;
+  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\tpmulld %%xmm1, %%xmm0\n\tmovd %%xmm0, %0"
+                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
+  return r;
+}
+
+struct ProbeCase {
+  LONG rung;
+  uint32_t (*execute)(uint32_t, uint32_t);
+  uint32_t a, b;
+  uint32_t answer;
+};
+
+constexpr uint32_t kFloat320 = 0x43A00000;  // 320.0f
+constexpr uint32_t kFloat295 = 0x43938000;  // 295.0f
+
+// Runs the instruction under the guard; any exception fails the probe. The
+// seam swaps in an undefined instruction or a wrong operand.
+int RunProbe(const ProbeCase& probe) {
+  if (!ProbeCpuid()) return 0;
+  const bool sabotaged = ProbeSabotageLevel == probe.rung;
+  const bool fault = sabotaged && ProbeSabotageMode == ProbeSabotageFault;
+  const uint32_t b = probe.b + (sabotaged && ProbeSabotageMode == ProbeSabotageWrongAnswer ? 0x00100001u : 0);
+  uint32_t result = ~probe.answer;
+  if (!RunGuarded([&] {
+        if (fault) __asm__ __volatile__("ud2");
+        result = probe.execute(probe.a, b);
+      }))
+    return 0;
+  return result == probe.answer ? 1 : 0;
+}
+
+}  // namespace
+
+int ProbeCpuid() {
+  return RunGuarded([] { Cpuid(0); }) ? 1 : 0;
+}
+
+int ProbeSse() { return RunProbe({SimdSse, ExecuteAddps, kFloat320, kFloat295, 615}); }
+int ProbeSse2() { return RunProbe({SimdSse2, ExecutePmulhuw, 0x3B45C12A, 0x9F3E82D6, 0x24DE62B8}); }
+int ProbeSse3() { return RunProbe({SimdSse3, ExecuteAddsubps, kFloat320, kFloat295, 25}); }
+int ProbeSsse3() { return RunProbe({SimdSsse3, ExecutePmaddubsw, 0x1F3D0409, 0x038BE201, 0xE47CFF91}); }
+int ProbeSse41() { return RunProbe({SimdSse41, ExecutePmulld, 0x1F3D0409, 0x038BE201, 0x48AFF609}); }
+
+// MMX is the one rung taken from a feature bit (leaf 1, EDX bit 23): nothing
+// in this library computes with MMX.
+static bool HasMmxBit() {
+  bool present = false;
+  RunGuarded([&] { present = Cpuid(0).a >= 1 && ((Cpuid(1).d >> 23) & 1); });
+  return present;
+}
+
+int32_t MeasureSimdLevel() {
+  if (!ProbeCpuid() || !HasMmxBit()) return SimdNone;
+  static int (*const kLadder[])() = {ProbeSse, ProbeSse2, ProbeSse3, ProbeSsse3, ProbeSse41};
+  int32_t level = SimdMmx;
+  for (int (*probe)() : kLadder) {
+    if (!probe()) break;
+    ++level;
+  }
+  return level;
+}

@@ -1,0 +1,34 @@
+// Steps shared by the image operations.
+#pragma once
+#include "imaging/imaging.h"
+
+// The second step of every image operation: the whole record must be
+// readable and writable. Sets ImgErrBadObject and returns false otherwise.
+bool RecordAccessible(ThreadContextRecord* context, ImageRecord* image);
+
+// tag and kind say the record holds an image (whatever its state).
+bool HoldsImage(const ImageRecord* image);
+
+// Kinds 2 and 3: the storage address lies above the first 64 KiB and the
+// base geometry is set.
+bool MemoryKindValid(const ImageRecord* image);
+
+// Fills *out from the DIB section; false when the handle describes none.
+bool DescribeDib(HBITMAP dib, DIBSECTION* out);
+
+// Reads the pixel and stores it back, under the fault guard. The store is an
+// exchange of the value with itself, so that it never undoes a concurrent
+// write by another lock holder.
+bool TouchPixel(uint32_t* pixel);
+
+// Zero-fills the record from byteOffset to its end under the fault guard.
+bool ClearRecordFrom(ImageRecord* image, size_t byteOffset);
+
+// Waits while ownerThread names another live thread, 20 ms at a time, for at
+// most ImageWaits.ownerWaitMs; raises ImgNoteWaitTimeout when that runs out.
+void WaitForForeignOwner(ImageRecord* image);
+
+// Before CreateImage and AttachImage reuse a record: destroys the image it
+// holds, also one whose earlier destruction was refused. False (with the
+// destruction's lastError) when the old image could not be destroyed.
+bool ReleaseHeldImage(ImageRecord* image);

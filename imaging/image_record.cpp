@@ -1,0 +1,76 @@
+// Checks and guarded writes shared by the image operations.
+#include <cstring>
+
+#include "imaging/image_internal.h"
+#include "imaging/imaging_seams.h"
+#include "support/fault_guard.h"
+
+ImageWaitTimes ImageWaits = {5000, 2000};
+volatile LONG CreateForcedFailure = CreateFailNone;
+volatile LONG ForcedRecordFaults = 0;
+
+void FaultIfForced() {
+  if (ForcedRecordFaults > 0 && InterlockedDecrement(&ForcedRecordFaults) >= 0)
+    *static_cast<volatile int*>(nullptr) = 0;
+}
+
+bool RecordAccessible(ThreadContextRecord* context, ImageRecord* image) {
+  if (ProbeMemory(image, sizeof *image, true) == 0) return true;
+  context->lastError = ImgErrBadObject;
+  return false;
+}
+
+bool HoldsImage(const ImageRecord* image) {
+  return image->tag == ImageTag && image->kind >= KindDibSection && image->kind <= KindCallerMemory;
+}
+
+bool MemoryKindValid(const ImageRecord* image) {
+  return reinterpret_cast<uintptr_t>(image->basePixels) > 0x10000 && image->baseWidth != 0 &&
+         image->baseHeight != 0 && image->baseStride != 0;
+}
+
+bool DescribeDib(HBITMAP dib, DIBSECTION* out) {
+  memset(out, 0, sizeof *out);
+  return dib && GetObjectW(dib, sizeof *out, out) != 0;
+}
+
+bool TouchPixel(uint32_t* pixel) {
+  return RunGuarded([&] {
+    volatile LONG* cell = reinterpret_cast<volatile LONG*>(pixel);
+    LONG value = *cell;
+    InterlockedCompareExchange(cell, value, value);
+  });
+}
+
+bool ClearRecordFrom(ImageRecord* image, size_t byteOffset) {
+  return RunGuarded([&] {
+    FaultIfForced();
+    memset(reinterpret_cast<uint8_t*>(image) + byteOffset, 0, sizeof *image - byteOffset);
+  });
+}
+
+void WaitForForeignOwner(ImageRecord* image) {
+  const DWORD self = GetCurrentThreadId();
+  DWORD first = static_cast<DWORD>(image->ownerThread);
+  // The claim of a thread that has ended is dropped at once.
+  if (first == 0 || first == self || !IsThreadAlive(first)) return;
+  for (LONG waited = 0;;) {
+    DWORD owner = static_cast<DWORD>(image->ownerThread);
+    if (owner == 0 || owner == self) return;
+    if (waited > ImageWaits.ownerWaitMs) {
+      RaiseNotification(ImgNoteWaitTimeout);
+      return;
+    }
+    Sleep(20);
+    waited += 20;
+    if (!IsThreadAlive(owner)) return;
+  }
+}
+
+bool ReleaseHeldImage(ImageRecord* image) {
+  // A closing record is one whose destruction was refused while locks were
+  // still held; it owns storage that must not be lost or overwritten.
+  bool closing = HoldsImage(image) && (image->state & StateClosing);
+  if (!closing && !ValidateImage(image)) return true;
+  return DestroyImage(image) != 0;
+}
