@@ -23,6 +23,9 @@ ExternalProject_Add(native_build
 set(NATIVE_DIR ${CMAKE_BINARY_DIR}/native)
 add_test(NAME zip_reader_native_test COMMAND ${NATIVE_DIR}/zip_reader_test --gtest_color=no)
 set_tests_properties(zip_reader_native_test PROPERTIES TIMEOUT 300)
+# The seed archives (from Python's zipfile and Info-ZIP's zip) all read.
+add_test(NAME zip_reader_seeds
+  COMMAND sh -c "\"$0\" \"$1\"/*.zip" ${NATIVE_DIR}/zip_check ${NATIVE_DIR}/zip-seeds)
 # About a minute of fuzzing from a fresh seed corpus; a crash fails the test.
 add_test(NAME zip_reader_fuzz
   COMMAND sh ${PROJECT_SOURCE_DIR}/native/run-fuzz.sh ${NATIVE_DIR}/fuzz_zip_reader

@@ -550,7 +550,7 @@ const char* ZipStatusText(ZipStatus status) {
     case ZipErrBadEndRecord: return "inconsistent end-of-central-directory record";
     case ZipErrBadZip64: return "malformed ZIP64 record or field";
     case ZipErrBadDirectory: return "malformed central directory";
-    case ZipErrBadLocalHeader: return "local header missing or disagreeing with the directory";
+    case ZipErrBadLocalHeader: return "local header or data descriptor missing or disagreeing with the directory";
     case ZipErrOverlap: return "entry data overlapping another entry or the directory";
     case ZipErrEncrypted: return "encrypted entry";
     case ZipErrUnsupportedMethod: return "unsupported compression method";

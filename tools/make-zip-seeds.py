@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """make-zip-seeds.py DIR: writes a handful of tiny ZIP archives (stored,
 deflated, data descriptors, ZIP64 fields and end records, comment, empty)
-and a libFuzzer dictionary of ZIP signatures into DIR, as the seed corpus
-of the ZIP reader's fuzzer."""
+made by Python's zipfile and, when it is installed, by Info-ZIP's zip, and
+a libFuzzer dictionary of ZIP signatures into DIR. They seed the ZIP
+reader's fuzzer and show that the reader accepts what these tools write."""
 import io
 import os
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 import zipfile
 
 
@@ -50,9 +54,47 @@ def with_zip64_end(data):
     return data[:end] + z64 + locator + classic
 
 
+def infozip_seeds(files):
+    """Archives written by Info-ZIP's zip: from a folder, with forced ZIP64,
+    and from standard input, once into a pipe (which makes it write data
+    descriptors) and once with forced ZIP64 into a file. (Forced ZIP64 into
+    a pipe gives an archive that even unzip calls damaged.)"""
+    if not shutil.which("zip"):
+        return {}
+    seeds = {}
+    with tempfile.TemporaryDirectory() as tmp:
+        src = os.path.join(tmp, "src")
+        for name, data in files:
+            path = os.path.join(src, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            if not name.endswith("/"):
+                with open(path, "wb") as f:
+                    f.write(data)
+        out = os.path.join(tmp, "out.zip")
+        runs = {
+            "infozip.zip": (["zip", "-q", "-r", out, "."], None),
+            "infozip-zip64.zip": (["zip", "-q", "-r", "-X", "-fz", out, "."], None),
+            "infozip-stream.zip": (["zip", "-q", "-", "-"], files[1][1]),
+            "infozip-stdin64.zip": (["zip", "-q", "-fz", out, "-"], files[1][1]),
+        }
+        for name, (cmd, stdin) in runs.items():
+            if os.path.exists(out):
+                os.remove(out)
+            piped = subprocess.run(cmd, cwd=src, input=stdin or b"", check=True,
+                                   stdout=subprocess.PIPE).stdout
+            if out in cmd:
+                with open(out, "rb") as f:
+                    piped = f.read()
+            seeds[name] = piped
+    return seeds
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
+    for old in os.listdir(out):
+        if old.endswith(".zip"):
+            os.remove(os.path.join(out, old))
     text = b"the quick brown fox jumps over the lazy dog\n" * 8
     files = [("dir/", b""), ("dir/a.txt", text), ("\u00fcber.bin", bytes(range(64)))]
     seeds = {
@@ -64,6 +106,7 @@ def main():
         "comment.zip": archive(files[1:2], zipfile.ZIP_STORED, comment=b"a comment"),
         "empty.zip": archive([], zipfile.ZIP_STORED),
     }
+    seeds.update(infozip_seeds(files))
     for name, data in seeds.items():
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
