@@ -15,26 +15,28 @@ export QLN_SETUP_EXIT=3010
 # Blanks at both ends: the launcher trims them before passing the rest on.
 export QLN_RUN_ARGS='  /quiet  LANG=en "TARGET=C:\Program Files\Quillane"   '
 echo "demo: the sample installer will exit with $QLN_SETUP_EXIT"
-echo "demo: running sfx-launcher.exe with arguments [$QLN_RUN_ARGS]"
+# printf, not echo: echo would read the backslashes of Windows paths.
+printf 'demo: running sfx-launcher.exe with arguments [%s]\n' "$QLN_RUN_ARGS"
 set +e
 out=$("$BUILD/wine-run.sh" "$BUILD/bin/run-exact.exe" "$(winpath "$BUILD/bin/sfx-launcher.exe")")
 status=$?
 set -e
 if [ $status -ne 0 ]; then
-  echo "demo: the launcher could not be run ($out)"
+  printf 'demo: the launcher could not be run (%s)\n' "$out"
   exit 1
 fi
-echo "demo: launcher $(echo "$out" | tr -d '\r')"
+printf 'demo: launcher %s\n' "$(printf '%s' "$out" | tr -d '\r')"
 if [ -f "$REPORT" ]; then
-  echo "demo: the sample installer received arguments [$(sed -n 's/^arguments: //p' "$REPORT" | tr -d '\r')]"
+  printf 'demo: the sample installer received arguments [%s]\n' \
+    "$(sed -n 's/^arguments: //p' "$REPORT" | tr -d '\r')"
   echo "demo: its full report:"
   sed 's/^/  | /' "$REPORT"
   folder=$(sed -n 's/^folder: //p' "$REPORT" | tr -d '\r')
   unix=$("$BUILD/wine-run.sh" winepath -u "$folder" 2>/dev/null | tr -d '\r')
   if [ -n "$unix" ] && [ ! -e "$unix" ]; then
-    echo "demo: the workspace $folder has been removed"
+    printf 'demo: the workspace %s has been removed\n' "$folder"
   else
-    echo "demo: the workspace $folder is still there"
+    printf 'demo: the workspace %s is still there\n' "$folder"
   fi
 else
   echo "demo: the sample installer did not run (no report)"
