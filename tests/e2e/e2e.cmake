@@ -55,12 +55,16 @@ CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${GEN}/launcher.manifest\"
     OBJECT_DEPENDS "${dir}/payload.bin;${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg")
   set_target_properties(e2e-launcher-${name} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${E2E} OUTPUT_NAME ${name})
+  # The shared resources (made by the real launcher's build) and the signed
+  # fixtures are made once, before any of these launchers, never by two
+  # targets at once.
+  add_dependencies(e2e-launcher-${name} sfx-launcher launcher_fixtures)
   list(APPEND E2E_LAUNCHERS e2e-launcher-${name})
 endforeach()
 
 quillane_add_test(launcher_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/launcher_e2e_test.cpp
                   LIBS ${ZLIB_STATIC} TIMEOUT 240)
-add_dependencies(launcher_e2e_test ${E2E_LAUNCHERS} sfx_resources)
+add_dependencies(launcher_e2e_test ${E2E_LAUNCHERS})
 # The unsigned and the altered installer each hold their launcher for the
 # whole minute of the signature stage: separate entries, so they run beside
 # the others.
