@@ -21,45 +21,27 @@ CpuidResult Cpuid(uint32_t leaf) {
   return r;
 }
 
-// Each loads its operands into the low 32 bits of two xmm registers (movd
-// clears the rest), executes the instruction and returns the low 32 bits of
-// the result, converted with truncation where the result is single precision.
-uint32_t ExecuteAddps(uint32_t a, uint32_t b) {
-  uint32_t r;
-  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\taddps %%xmm1, %%xmm0\n\tcvttss2si %%xmm0, %0"
-                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
-  return r;
-}
+// Defines name(a, b): loads a and b into the low 32 bits of xmm0 and xmm1
+// (movd clears the rest), executes `instruction xmm1, xmm0` and returns the
+// low 32 bits of xmm0, read with `take` (movd, or cvttss2si for a
+// single-precision result converted with truncation).
+#define QLN_XMM_INSTRUCTION(name, instruction, take)                                     \
+  uint32_t name(uint32_t a, uint32_t b) {                                                \
+    uint32_t r;                                                                          \
+    __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\t" instruction          \
+                         " %%xmm1, %%xmm0\n\t" take " %%xmm0, %0"                        \
+                         : "=r"(r)                                                       \
+                         : "r"(a), "r"(b)                                                \
+                         : "xmm0", "xmm1");                                              \
+    return r;                                                                            \
+  }
 
-uint32_t ExecutePmulhuw(uint32_t a, uint32_t b) {
-  uint32_t r;
-  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\tpmulhuw %%xmm1, %%xmm0\n\tmovd %%xmm0, %0"
-                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
-  return r;
-}
-
-// The low lane of addsubps subtracts: a - b.
-uint32_t ExecuteAddsubps(uint32_t a, uint32_t b) {
-  uint32_t r;
-  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\taddsubps %%xmm1, %%xmm0\n\tcvttss2si %%xmm0, %0"
-                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
-  return r;
-}
-
-// Unsigned bytes in a, signed bytes in b.
-uint32_t ExecutePmaddubsw(uint32_t a, uint32_t b) {
-  uint32_t r;
-  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\tpmaddubsw %%xmm1, %%xmm0\n\tmovd %%xmm0, %0"
-                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
-  return r;
-}
-
-uint32_t ExecutePmulld(uint32_t a, uint32_t b) {
-  uint32_t r;
-  __asm__ __volatile__("movd %1, %%xmm0\n\tmovd %2, %%xmm1\n\tpmulld %%xmm1, %%xmm0\n\tmovd %%xmm0, %0"
-                       : "=r"(r) : "r"(a), "r"(b) : "xmm0", "xmm1");
-  return r;
-}
+QLN_XMM_INSTRUCTION(ExecuteAddps, "addps", "cvttss2si")
+QLN_XMM_INSTRUCTION(ExecutePmulhuw, "pmulhuw", "movd")
+QLN_XMM_INSTRUCTION(ExecuteAddsubps, "addsubps", "cvttss2si")  // low lane: a - b
+QLN_XMM_INSTRUCTION(ExecutePmaddubsw, "pmaddubsw", "movd")     // a unsigned, b signed bytes
+QLN_XMM_INSTRUCTION(ExecutePmulld, "pmulld", "movd")
+#undef QLN_XMM_INSTRUCTION
 
 struct ProbeCase {
   LONG rung;

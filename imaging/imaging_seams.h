@@ -50,3 +50,6 @@ extern volatile LONG ForcedRecordFaults;
 // Called inside the guarded record writes: faults while ForcedRecordFaults
 // is above zero, counting it down.
 void FaultIfForced();
+
+// The exit code of the thread with this id cannot be read (0: none).
+extern volatile DWORD UnreadableExitCodeThread;

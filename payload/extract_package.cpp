@@ -29,6 +29,7 @@ struct Extraction {
   wchar_t progress[kNameUnits];
   wchar_t name[kNameUnits];
   wchar_t target[kNameUnits];
+  wchar_t madeParent[kNameUnits];  // the folder the last entry's parents were made for
   HANDLE file;         // the entry being written; INVALID_HANDLE_VALUE between entries
   uint8_t* pending;    // kWriteChunk bytes gathered for the next write
   size_t pendingBytes;
@@ -94,6 +95,19 @@ bool BuildTarget(Extraction* x) {
   return StrCopyBounded(x->target, kNameUnits, joined) == kStrOk;
 }
 
+// Makes the folders along the target's path. Entries of one folder follow
+// each other in most archives; their parents are made (and asked about) once,
+// which saves a handful of attribute queries per entry. The workspace is
+// private: nothing removes a folder behind our back.
+void MakeParents(Extraction* x) {
+  const wchar_t* cut = wcsrchr(x->target, L'\\');
+  size_t length = cut ? static_cast<size_t>(cut - x->target) : 0;
+  if (length > 0 && wcsncmp(x->madeParent, x->target, length) == 0 && x->madeParent[length] == 0) return;
+  CreateParentDirectories(x->target);
+  wcsncpy(x->madeParent, x->target, length);
+  x->madeParent[length] = 0;
+}
+
 // A folder entry makes its folder, and the folders along its path.
 bool MakeFolderEntry(Extraction* x) {
   wchar_t folder[kNameUnits];
@@ -133,7 +147,7 @@ bool ExtractEntries(Extraction* x) {
     // A name that does not convert whole (the byte-copy fallback) is refused.
     if (Utf8ToWide(x->name, x->info.name) <= 0) return false;
     if (!BuildTarget(x)) return false;
-    CreateParentDirectories(x->target);
+    MakeParents(x);
     if (x->info.externalAttributes & kFolderAttribute) {
       if (!MakeFolderEntry(x)) return false;
       continue;

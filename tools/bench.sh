@@ -13,6 +13,12 @@ for b in "$BUILD"/bench/*.exe; do
   echo "== $(basename "$b")"
   "$BUILD/wine-run.sh" "$b"
 done
+for b in "$BUILD"/bench/*.sh; do
+  [ -f "$b" ] || continue
+  found=1
+  echo "== $(basename "$b")"
+  sh "$b"
+done
 for b in "$BUILD"/native/bench_*; do
   [ -x "$b" ] || continue
   found=1

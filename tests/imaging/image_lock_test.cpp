@@ -151,8 +151,7 @@ TEST_F(ImageLock, ExclusiveWaitEndsWhenTheOwnerUnlocks) {
   ASSERT_EQ(LockImage(&image, 0), 1);
   DWORD took = GetTickCount() - began;
   EXPECT_GE(took, 80u);
-  EXPECT_LT(took, 300u);
-  EXPECT_EQ(notes.Count(ImgNoteWaitTimeout), 0);
+  EXPECT_EQ(notes.Count(ImgNoteWaitTimeout), 0);  // ended by the unlock, not by the time
   EXPECT_EQ(image.ownerThread, 0);
   EXPECT_EQ(UnlockImage(&image, 0), 1);
 }

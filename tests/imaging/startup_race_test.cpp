@@ -47,4 +47,13 @@ TEST(StartupRace, SixteenFirstCallsStartTheLibraryOnce) {
     ASSERT_NE(racers[i].record, nullptr) << i;
     for (int j = 0; j < i; ++j) EXPECT_NE(racers[i].record, racers[j].record);
   }
+
+  // Once started, later first calls on new threads do not start again.
+  LONG attempts = StartAttemptCount;
+  Racer late{go.h, nullptr};
+  HandleOwner thread(CreateThread(nullptr, 0, RaceToFirstCall, &late, 0, nullptr));
+  WaitForSingleObject(thread.h, INFINITE);
+  EXPECT_NE(late.record, nullptr);
+  EXPECT_EQ(StartAttemptCount, attempts);
+  EXPECT_EQ(ProbeRunCount, 1);
 }

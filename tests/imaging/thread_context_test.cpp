@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imaging/imaging.h"
+#include "imaging/imaging_seams.h"
 #include "support/owners.h"
 
 namespace {
@@ -148,6 +149,35 @@ TEST(ThreadContext, FullTableRefusesALiveStrangerAndReclaimsEndedThreads) {
     EXPECT_EQ(workers[i]->record->threadId, workers[i]->id);
     EXPECT_EQ(workers[i]->record->mapBlock, workers[i]->mapBlock);
   }
+}
+
+// A thread whose exit code cannot be read may still be running: its record
+// stays through a reclaim pass, while IsThreadAlive calls it not alive.
+TEST(ThreadContext, UnreadableExitCodeKeepsTheRecord) {
+  ASSERT_NE(CurrentThreadContext(), nullptr);
+  std::vector<std::unique_ptr<Worker>> workers;
+  for (;;) {
+    auto worker = std::make_unique<Worker>();
+    worker->Start(false);
+    if (!worker->record) break;
+    workers.push_back(std::move(worker));
+  }
+  ASSERT_GE(workers.size(), 2u);
+  // The earlier record in table order is the unreadable one.
+  Worker* unreadable = workers[0].get();
+  Worker* ended = workers[1].get();
+  if (ended->record < unreadable->record) std::swap(unreadable, ended);
+  // Its handle stays open, so the thread object can still be opened.
+  SetEvent(unreadable->release.h);
+  WaitForSingleObject(unreadable->thread.h, INFINITE);
+  ended->End();
+  UnreadableExitCodeThread = unreadable->id;
+  EXPECT_FALSE(IsThreadAlive(unreadable->id));
+  Worker newcomer;
+  newcomer.Start(false);
+  UnreadableExitCodeThread = 0;
+  EXPECT_EQ(newcomer.record, ended->record);
+  EXPECT_EQ(unreadable->record->threadId, unreadable->id);
 }
 
 TEST(ThreadContext, MapBlockTablesSitAtTheirOffsets) {

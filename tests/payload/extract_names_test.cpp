@@ -1,6 +1,7 @@
 // Entry names: conversion from UTF-8 and the test that keeps them inside the
 // workspace.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 

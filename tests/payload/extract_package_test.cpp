@@ -175,7 +175,6 @@ TEST(ExtractPackage, RefusesDamagedAndHostilePackages) {
       {"port device", BuildPackage({File("COM1.log", "e")}), nullptr},
       {"path too long", BuildPackage({File(std::string(250, 'n') + ".txt", "e")}), nullptr},
       {"file name ending in a separator", BuildPackage({File("notafolder/", "")}), nullptr},
-      {"replacing a read-only file", BuildPackage({File("ro.txt", "1", 0x21), File("ro.txt", "2")}), nullptr},
   };
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.what);
@@ -186,7 +185,9 @@ TEST(ExtractPackage, RefusesDamagedAndHostilePackages) {
     EXPECT_EQ(Extract(c.package, folder), 0);
     ASSERT_FALSE(status_probe::Texts().empty());
     EXPECT_EQ(status_probe::Texts().back(), L"Extraction failed!!!");
-    if (c.absent) EXPECT_FALSE(Exists(parent + L"\\" + c.absent)) << "written: " << c.absent;
+    if (c.absent) {
+      EXPECT_FALSE(Exists(parent + L"\\" + c.absent)) << "written: " << c.absent;
+    }
     // Nothing beside the folder in its parent.
     WIN32_FIND_DATAW found;
     HANDLE h = FindFirstFileW((parent + L"\\*").c_str(), &found);

@@ -28,6 +28,7 @@ struct PackageEntry {
   uint16_t method = 0xFFFF;           // stored method field, when it must lie
   uint16_t extraFlags = 0;            // e.g. 1: encrypted
   uint32_t crcFlip = 0;               // XORed into the stored CRC
+  int level = 6;                      // deflate level
 };
 
 inline PackageEntry Folder(const std::string& name) {
@@ -61,7 +62,7 @@ inline Encoded Encode(const PackageEntry& e) {
   Encoded r;
   r.crc = crc32(0, nullptr, 0);
   z_stream z{};
-  if (e.deflate) deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  if (e.deflate) deflateInit2(&z, e.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
   std::vector<uint8_t> piece(1 << 20), out(1 << 20);
   uint64_t total = e.generator ? e.generatedSize : e.data.size();
   uint64_t at = 0;
