@@ -6,6 +6,7 @@
 #include <string>
 
 #include "launcher/path_utils.h"
+#include "tests/launcher/test_tree.h"
 
 namespace {
 
@@ -233,39 +234,17 @@ class ScratchFolder : public ::testing::Test {
  protected:
   std::wstring root;
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    static int serial = 0;
-    root = std::wstring(temp) + L"qln_path_test_" + std::to_wstring(GetCurrentProcessId()) +
-           L"_" + std::to_wstring(++serial);
-    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    root = test_tree::FreshFolder(std::wstring(test.begin(), test.end()).c_str());
+    ASSERT_TRUE(test_tree::IsFolder(root));
   }
-  void TearDown() override { RemoveAll(root); }
-  static void RemoveAll(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        std::wstring full = folder + L"\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveAll(full);
-        else DeleteFileW(full.c_str());
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
+  void TearDown() override { test_tree::Wipe(root); }
   std::wstring MakeFile(const std::wstring& name) {
     std::wstring path = root + L"\\" + name;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    CloseHandle(h);
+    test_tree::WriteBytes(path, "");
     return path;
   }
-  static bool IsFolder(const std::wstring& path) {
-    DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-  }
+  static bool IsFolder(const std::wstring& path) { return test_tree::IsFolder(path); }
 };
 
 using Existence = ScratchFolder;
