@@ -1,10 +1,5 @@
 # Benchmarks: programs in build/bench, run by `make bench` (tools/bench.sh),
 # each printing its own figures.
-# The extraction benchmark links the splash window's status text; it waits
-# for that source like the extraction tests do.
-if(NOT EXISTS ${PROJECT_SOURCE_DIR}/splash/splash_window.cpp)
-  return()
-endif()
 add_executable(extract_bench bench/extract_bench.cpp)
 target_link_libraries(extract_bench PRIVATE sfx_core imaging support ${ZLIB_STATIC} psapi)
 target_include_directories(extract_bench PRIVATE ${PROJECT_SOURCE_DIR})

@@ -12,6 +12,12 @@ using namespace test_tree;
 
 namespace {
 
+std::wstring CurrentDirectory() {
+  wchar_t cwd[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, cwd);
+  return cwd;
+}
+
 TEST(RemoveTree, RemovesNestedFilesWhateverTheirAttributes) {
   std::wstring root = FreshFolder(L"rt_attributes");
   ASSERT_TRUE(MakeFolder(root + L"\\a"));
@@ -80,8 +86,7 @@ TEST(RemoveTree, UnusablePathsTouchNothing) {
   std::wstring root = FreshFolder(L"rt_unusable");
   std::wstring file = root + L"\\file.txt";
   ASSERT_TRUE(WriteBytes(file, "stays"));
-  wchar_t cwd[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, cwd);
+  std::wstring cwd = CurrentDirectory();
   struct Case {
     const wchar_t* path;
   } cases[] = {{nullptr}, {L""}, {L"C"}, {L"C:"}, {file.c_str()}, {L"C:\\no\\such\\folder"}};
@@ -90,9 +95,7 @@ TEST(RemoveTree, UnusablePathsTouchNothing) {
     EXPECT_EQ(RemoveTree(c.path, 1000, nullptr, nullptr), 0);
   }
   EXPECT_EQ(ReadBytes(file), "stays");
-  wchar_t after[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, after);
-  EXPECT_STREQ(after, cwd);
+  EXPECT_EQ(CurrentDirectory(), cwd);
   Wipe(root);
 }
 
@@ -102,8 +105,7 @@ TEST(RemoveTree, RestoresTheCurrentDirectoryAndLeavesHeldFilesAfterRetrying) {
   ASSERT_TRUE(WriteBytes(root + L"\\free.txt", "free"));
   HANDLE held = CreateFileW((root + L"\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  wchar_t cwd[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, cwd);
+  std::wstring cwd = CurrentDirectory();
   DWORD start = GetTickCount();
   EXPECT_EQ(RemoveTree(root.c_str(), 200, nullptr, nullptr), 0);
   DWORD spent = GetTickCount() - start;
@@ -111,9 +113,7 @@ TEST(RemoveTree, RestoresTheCurrentDirectoryAndLeavesHeldFilesAfterRetrying) {
   EXPECT_GE(spent, 300u) << "the file and then its folder are retried for the budget";
   EXPECT_TRUE(Exists(root + L"\\held.txt"));
   EXPECT_FALSE(Exists(root + L"\\free.txt"));
-  wchar_t after[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, after);
-  EXPECT_STREQ(after, cwd);
+  EXPECT_EQ(CurrentDirectory(), cwd);
   Wipe(root);
 }
 
