@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "launcher/launcher_hooks.h"
+#include "launcher/signature.h"
 #include "splash/splash_window.h"
 #include "tests/launcher/installer_fixtures.h"
 #include "tests/launcher/test_tree.h"
@@ -33,11 +34,14 @@ struct Record {
   std::wstring lastParameters;
   std::wstring installer;
   bool fileLockedDuringStart = false;
+  bool realSleeps = false;
+  std::vector<uint64_t> shellTimes;  // ReadTimestamp at each start attempt
 };
 Record* Seen = nullptr;
 
 BOOL WINAPI FakeShell(SHELLEXECUTEINFOW* launch) {
   ++Seen->shellCalls;
+  Seen->shellTimes.push_back(ReadTimestamp());
   Seen->lastLaunch = *launch;
   Seen->lastParameters = launch->lpParameters ? launch->lpParameters : L"<null>";
   HANDLE probe = CreateFileW(Seen->installer.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -51,7 +55,10 @@ BOOL WINAPI FakeShell(SHELLEXECUTEINFOW* launch) {
   }
   return ShellExecuteExW(launch);
 }
-void WINAPI FakeSleep(DWORD ms) { Seen->sleeps.push_back(ms); Sleep(ms > 10 ? 10 : ms); }
+void WINAPI FakeSleep(DWORD ms) {
+  Seen->sleeps.push_back(ms);
+  Sleep(Seen->realSleeps || ms < 10 ? ms : 10);
+}
 int FakePump(int budget, bool discard) {
   Seen->pumps.emplace_back(budget, discard);
   return 1;
@@ -213,6 +220,7 @@ TEST_F(Handover, WaitsUntilTheInstallerHasEnded) {
 
 TEST_F(Handover, StartsOnTheThirdAttemptWithoutAMessage) {
   record_.failuresLeft = 2;
+  record_.realSleeps = true;
   DWORD code = 1;
   ASSERT_EQ(HandOverToInstaller(installer_.c_str(), L"/a", OpenVerified(), &code), 1);
   EXPECT_EQ(record_.shellCalls, 3);
@@ -225,6 +233,16 @@ TEST_F(Handover, StartsOnTheThirdAttemptWithoutAMessage) {
   EXPECT_EQ(record_.sleeps[1], 250u);
   EXPECT_EQ(record_.pumps[0], std::make_pair(250, true));
   EXPECT_TRUE(record_.fileLockedDuringStart);
+  // Each retry comes 250 to 500 ms after the attempt before it.
+  // (The platform's Sleep may end a tick early.)
+  ASSERT_EQ(record_.shellTimes.size(), 3u);
+  for (int i = 1; i < 3; ++i) {
+    const double gap = ElapsedSeconds(record_.shellTimes[i - 1], record_.shellTimes[i]);
+    EXPECT_GE(gap, 0.235);
+    EXPECT_LE(gap, 0.6);
+    printf("retry %d came %.3f s after the attempt before it\n", i, gap);
+  }
+  fflush(stdout);
 }
 
 TEST_F(Handover, VanishedInstallerIsReportedAfterEveryAttempt) {
