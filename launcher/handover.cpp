@@ -30,20 +30,17 @@ bool StartInstaller(SHELLEXECUTEINFOW* launch, DWORD* error) {
 }
 
 // Waits until the installer's process has ended, polling at the pump's
-// cadence. The handle decides: an installer that itself exits with 259
-// (STILL_ACTIVE) or an exit-code query that fails cannot keep the launcher
-// waiting. A handle that cannot be waited on ends the wait as well.
+// cadence, and returns its exit code (STILL_ACTIVE when that cannot be
+// read). The process handle decides, not the exit code: an installer that
+// itself exits with 259 (STILL_ACTIVE), or an exit-code query that fails,
+// would otherwise keep the launcher waiting for ever. A handle that cannot
+// be waited on ends the wait as well.
 DWORD WaitForInstaller(HANDLE process) {
-  DWORD code = STILL_ACTIVE;
-  for (;;) {
+  do {
     Hooks.pumpMessages(250, true);
     Hooks.sleep(250);
-    code = STILL_ACTIVE;
-    GetExitCodeProcess(process, &code);
-    if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT) break;
-  }
-  // The process may have ended between the query and the wait.
-  code = STILL_ACTIVE;
+  } while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT);
+  DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(process, &code);
   return code;
 }
