@@ -1,9 +1,167 @@
 #include "launcher/launch_sequence.h"
 
+#include "launcher/dll_search.h"
+#include "launcher/handover.h"
+#include "launcher/installer_search.h"
+#include "launcher/launcher_hooks.h"
+#include "launcher/signature.h"
+#include "payload/extract_payload.h"
+#include "splash/splash_window.h"
+#include "support/fault_guard.h"
+
 HINSTANCE ModuleInstance = nullptr;
 
-// Placeholder until the stages land: the spine only records its instance.
-int LauncherMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+namespace {
+
+constexpr wchar_t kPreparing[] = L"Preparing installation data ...";
+constexpr wchar_t kLocating[] = L"Locating the binary 'Setup.exe' ...";
+constexpr wchar_t kChecking[] = L"Checking digital signature for 'Setup.exe' ...";
+constexpr wchar_t kTimedOut[] = L"Digital signature timed out ...";
+constexpr wchar_t kHandingOver[] = L"Handing over to 'Setup.exe' ...";
+
+// Opens the found installer so that nobody can write, delete or rename it
+// while it is checked and started. True when it is held.
+bool HoldInstaller(SetupRun* run) {
+  if (run->verifiedFile != INVALID_HANDLE_VALUE) return true;
+  run->verifiedFile = CreateFileW(run->installer, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return run->verifiedFile != INVALID_HANDLE_VALUE;
+}
+
+// One signature check. A file that is not held counts as not verified: what
+// the check passes must be what starts.
+int CheckInstaller(SetupRun* run) {
+  if (!HoldInstaller(run)) return kSignatureFailed;
+  return Stages.verifyFileSignature(run->installer);
+}
+
+// Repeats the check until it verifies. Returns false when it still has not
+// after kSignatureGiveUpSeconds.
+bool AwaitVerifiedInstaller(SetupRun* run) {
+  Hooks.setStatusText(kChecking);
+  const uint64_t start = Hooks.readTimestamp();
+  Hooks.pumpMessages(0, false);
+  if (CheckInstaller(run) == kSignatureVerified) return true;
+  for (;;) {
+    const double seconds = ElapsedSeconds(start, Hooks.readTimestamp());
+    if (seconds >= kSignatureGiveUpSeconds) return false;
+    if (seconds > kSignatureSlowSeconds) {
+      Hooks.setStatusText(kTimedOut);
+      for (int i = 0; i < 5; ++i) {
+        Hooks.pumpMessages(0, false);
+        Hooks.sleep(200);
+      }
+    } else {
+      Hooks.sleep(250);
+    }
+    Hooks.pumpMessages(0, false);
+    if (CheckInstaller(run) == kSignatureVerified) return true;
+  }
+}
+
+// Reports a failure in the splash window's name, then cleans up.
+int Fail(SetupRun* run, const wchar_t* caption, const wchar_t* text) {
+  ShowFailureMessage(SplashWindow, caption, text);
+  CleanUpSetupRun(run);
+  return 0;
+}
+
+}  // namespace
+
+SequenceStages RealSequenceStages() {
+  SequenceStages stages;
+  stages.createSplashWindow = CreateSplashWindow;
+  stages.prepareWorkspace = PrepareWorkspace;
+  stages.grantWorkspaceAccess = GrantWorkspaceAccess;
+  stages.extractPayload = ExtractPayload;
+  stages.locateInstaller = LocateInstaller;
+  stages.verifyFileSignature = VerifyFileSignature;
+  stages.handOverToInstaller = HandOverToInstaller;
+  stages.removeTree = RemoveTree;
+  stages.destroyWindow = DestroyWindow;
+  return stages;
+}
+
+SequenceStages Stages = RealSequenceStages();
+
+void InitSetupRun(SetupRun* run) {
+  ZeroMemory(run, sizeof(*run));
+  run->verifiedFile = INVALID_HANDLE_VALUE;
+}
+
+void CleanUpSetupRun(SetupRun* run) {
+  if (run->verifiedFile != INVALID_HANDLE_VALUE) {
+    CloseHandle(run->verifiedFile);
+    run->verifiedFile = INVALID_HANDLE_VALUE;
+  }
+  if (run->workspaceToRemove) {
+    run->workspaceToRemove = false;
+    Stages.removeTree(run->workspace, 1000, nullptr, nullptr);
+  }
+  if (run->windowToDestroy) {
+    run->windowToDestroy = false;
+    Stages.destroyWindow(SplashWindow);
+  }
+}
+
+int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
+  if (!Stages.createSplashWindow()) {
+    // No folder exists yet: nothing to clean up.
+    ShowFailureMessage(GetDesktopWindow(), L"Window Creation Failed",
+                       L"Setup was unable to create a user interface");
+    return 0;
+  }
+  run->windowToDestroy = true;
+  Hooks.setStatusText(kPreparing);
+  Hooks.showWindow(SplashWindow, SW_SHOW);
+  Hooks.pumpMessages(0, false);
+
+  // A folder that could not be made anew is never used: whatever stands
+  // under its name may not be ours.
+  run->workspaceToRemove = true;
+  const bool prepared = Stages.prepareWorkspace(run->scratch, run->workspace) != 0;
+  if (prepared) Stages.grantWorkspaceAccess(run->workspace);
+  if (!prepared || !Stages.extractPayload(run->workspace))
+    return Fail(run, L"Payload Extraction Failed",
+                L"Setup was unable to extract its payload package");
+
+  // Keeps the extraction's last status on screen for about 0.4 s.
+  Hooks.sleep(200);
+  Hooks.pumpMessages(0, false);
+  Hooks.sleep(200);
+  Hooks.pumpMessages(0, false);
+  Hooks.setStatusText(kLocating);
+  Hooks.pumpMessages(0, false);
+
+  if (!Stages.locateInstaller(run->workspace, run->scratch, run->installer))
+    return Fail(run, L"Installer Not Found",
+                L"Setup could not locate the installer binary 'Setup.exe'");
+
+  if (!AwaitVerifiedInstaller(run))
+    return Fail(run, L"Signature Check Failed",
+                L"Setup could not verify the digital signature of the installer binary 'Setup.exe'");
+
+  Hooks.setStatusText(kHandingOver);
+  Hooks.pumpMessages(250, true);
+  const int result = Stages.handOverToInstaller(run->installer, commandLine, &run->verifiedFile,
+                                                &run->installerExitCode);
+  CleanUpSetupRun(run);
+  return result ? 1 : 0;
+}
+
+int LauncherMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+  // Before anything can load a DLL: only the system folder is searched.
+  HardenDllSearch();
   ModuleInstance = instance;
-  return -99;
+
+  SetupRun run;
+  InitSetupRun(&run);
+  int result = 0;
+  if (!RunGuarded([&] { result = RunSetupSequence(&run, commandLine); })) {
+    // A fault ended the sequence: it still leaves no folder and no window
+    // behind. The clean-up runs guarded too, since the fault may recur.
+    result = 0;
+    RunGuarded([&] { CleanUpSetupRun(&run); });
+  }
+  return result ? static_cast<int>(run.installerExitCode) : kLauncherFailureCode;
 }

@@ -1,9 +1,72 @@
-// The launcher's spine: the entry point and the main sequence of stages.
+// The launcher's spine: the entry point and the main sequence of stages,
+// from the splash window to the clean-up and the exit code.
 #pragma once
 #include <windows.h>
+
+#include "launcher/path_utils.h"
+#include "launcher/workspace.h"
 
 // Module instance handle of the program, written once by LauncherMain.
 extern HINSTANCE ModuleInstance;
 
-// The Unicode GUI entry point's work. Returns the process exit code.
+// The stages the sequence calls, held in one record so that tests can stand
+// in for any of them. Stages holds the real ones unless a test swaps them.
+struct SequenceStages {
+  int (*createSplashWindow)();
+  int (*prepareWorkspace)(wchar_t* scratch, wchar_t* workspace);
+  int (*grantWorkspaceAccess)(const wchar_t* folder);
+  int (*extractPayload)(const wchar_t* folder);
+  bool (*locateInstaller)(const wchar_t* workspace, wchar_t* scratch, wchar_t* installer);
+  int (*verifyFileSignature)(const wchar_t* path);
+  int (*handOverToInstaller)(const wchar_t* installer, const wchar_t* commandLine,
+                             HANDLE* verifiedFile, DWORD* exitCode);
+  int (*removeTree)(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter);
+  BOOL(WINAPI* destroyWindow)(HWND window);
+};
+
+extern SequenceStages Stages;
+SequenceStages RealSequenceStages();
+
+// The state of one run. It lives in the entry point's frame, outside the
+// fault guard, so that a fault inside the sequence can still be cleaned up
+// after: the workspace removed, the window destroyed, the installer file
+// released.
+struct SetupRun {
+  wchar_t scratch[kWidePathCapacity];
+  wchar_t workspace[kWidePathCapacity];
+  wchar_t installer[kWidePathCapacity];
+  // The installer opened for reading, sharing neither writing nor deleting,
+  // from before its first signature check until its start is over.
+  HANDLE verifiedFile;
+  // What the clean-up still has to do; each step is cleared before it is
+  // tried, so that a step that faulted is not tried again.
+  bool windowToDestroy;
+  bool workspaceToRemove;
+  // The installer's exit code after a completed handover.
+  DWORD installerExitCode;
+};
+
+// Zero buffers, no handle, nothing made yet.
+void InitSetupRun(SetupRun* run);
+
+// The signature stage: the check is repeated until it verifies; after 10 s
+// the status reports a time-out, and at 60 s the stage gives up.
+constexpr double kSignatureSlowSeconds = 10.0;
+constexpr double kSignatureGiveUpSeconds = 60.0;
+
+// The exit code of every failure (4294967197 as an unsigned exit code).
+constexpr int kLauncherFailureCode = -99;
+
+// Walks every stage for run (fresh from InitSetupRun) and cleans up after
+// itself. Returns 1 when the installer was started and has ended (its exit
+// code in run->installerExitCode), 0 on every failure, each reported by one
+// message box.
+int RunSetupSequence(SetupRun* run, const wchar_t* commandLine);
+
+// Releases the installer file, removes the workspace and destroys the
+// window, as far as they are still there; a second call does nothing more.
+void CleanUpSetupRun(SetupRun* run);
+
+// The Unicode GUI entry point's work. Returns the process exit code: the
+// installer's own after a completed handover, -99 after any failure.
 int LauncherMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);

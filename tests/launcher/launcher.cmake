@@ -24,3 +24,6 @@ add_dependencies(signature_test launcher_fixtures)
 add_test(NAME launcher_imports
          COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_imports.sh ${CMAKE_OBJDUMP}
                  $<TARGET_FILE:sfx-launcher>)
+
+quillane_add_test(handover_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/handover_test.cpp)
+add_dependencies(handover_test launcher_fixtures)

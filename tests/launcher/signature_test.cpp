@@ -6,16 +6,11 @@
 
 #include <string>
 
+#include "tests/launcher/installer_fixtures.h"
+
 namespace {
 
-// Fixtures lie in the "fixtures" folder beside this test program.
-std::wstring Fixture(const wchar_t* name) {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self);
-  path.resize(path.find_last_of(L'\\') + 1);
-  return path + L"fixtures\\" + name;
-}
+using installer_fixtures::Fixture;
 
 TEST(VerifyFileSignature, RealFiles) {
   EXPECT_EQ(VerifyFileSignature(Fixture(L"signed.exe").c_str()), kSignatureVerified);

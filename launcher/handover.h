@@ -1,0 +1,43 @@
+// The handover: start the verified installer with the launcher's own
+// arguments, hide the splash window and wait until the installer ends.
+#pragma once
+#include <windows.h>
+
+// Units of the parameter buffer (the installer's parameters, later the
+// error text).
+constexpr unsigned kParameterCapacity = 1024;
+
+// Start attempts: the first and 240 retries, each retry at least 250 ms
+// after the attempt before it.
+constexpr int kStartRetries = 240;
+
+// The launch record's flags: SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC,
+// plus SEE_MASK_FLAG_NO_UI so that the shell shows no box of its own for
+// each failed attempt; the launcher reports the final failure itself.
+constexpr ULONG kLaunchMask = 0x40 | 0x100 | 0x400;
+
+constexpr wchar_t kInstallerErrorCaption[] = L"Installer Error";
+
+// Fills buffer (kParameterCapacity units) with the installer's parameters:
+// the command line cut to 1023 units with its leading blank, then trimmed of
+// blanks at both ends. A null command line gives an empty string.
+void ComposeInstallerParameters(wchar_t* buffer, const wchar_t* commandLine);
+
+// Fills buffer (kParameterCapacity units) with the "Installer Error" text
+// for a start that failed with error: the "unable to run" text when the
+// installer is still there as a file, else the "unable to find" text, each
+// followed by the system's description of error when it fits.
+void ComposeInstallerError(wchar_t* buffer, const wchar_t* installer, DWORD error);
+
+// Starts installer with the parameters from commandLine, owned by the
+// splash window, retrying a failed start up to 240 times. *verifiedFile,
+// when given, is the installer opened for reading with no sharing for
+// writing or deleting since before its signature was checked, so the file
+// cannot be swapped between the check and the start; this function closes
+// it once the start attempts are over and sets it to INVALID_HANDLE_VALUE. After a start the window is hidden and the
+// installer waited for until its process has ended.
+// Returns 1 when the installer ran and ended (*exitCode, when given, gets
+// its exit code; STILL_ACTIVE when that cannot be read), 0 when it could not
+// be started (the "Installer Error" box has then been shown).
+int HandOverToInstaller(const wchar_t* installer, const wchar_t* commandLine,
+                        HANDLE* verifiedFile = nullptr, DWORD* exitCode = nullptr);

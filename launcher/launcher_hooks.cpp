@@ -1,0 +1,31 @@
+#include "launcher/launcher_hooks.h"
+
+#include "launcher/signature.h"
+#include "splash/message_pump.h"
+#include "splash/splash_window.h"
+
+LauncherHooks RealLauncherHooks() {
+  LauncherHooks hooks;
+  hooks.setStatusText = SetStatusText;
+  hooks.showWindow = ShowWindow;
+  hooks.pumpMessages = static_cast<int (*)(int, bool)>(PumpMessages);
+  hooks.sleep = Sleep;
+  hooks.readTimestamp = ReadTimestamp;
+  hooks.messageBox = MessageBoxW;
+  hooks.shellExecuteEx = ShellExecuteExW;
+  return hooks;
+}
+
+LauncherHooks Hooks = RealLauncherHooks();
+
+void ShowFailureMessage(HWND owner, const wchar_t* caption, const wchar_t* text) {
+  // The user may have closed the splash window. A box owned by a window
+  // that is gone is refused, and a quit message in the queue (which the
+  // window's end leaves there) ends a box as soon as it appears: the box is
+  // then shown unowned, the quit message set aside until it is answered.
+  if (owner && !IsWindow(owner)) owner = nullptr;
+  MSG quit;
+  const bool quitPending = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+  Hooks.messageBox(owner, text, caption, kFailureBoxFlags);
+  if (quitPending) PostQuitMessage(static_cast<int>(quit.wParam));
+}

@@ -1,0 +1,77 @@
+# End-to-end runs of the real launcher under Wine. Each test package (made
+# at build time from the installer fixtures) gets a launcher of its own:
+# the launcher's resources with that package, linked like the real one.
+add_executable(run-exact ${CMAKE_CURRENT_LIST_DIR}/run_exact.cpp)
+target_link_options(run-exact PRIVATE -municode)
+
+set(E2E ${CMAKE_BINARY_DIR}/tests/e2e)
+file(MAKE_DIRECTORY ${E2E})
+set(E2E_PACK ${Python3_EXECUTABLE} ${PACKAGE_SCRIPT})
+set(E2E_FIX ${CMAKE_BINARY_DIR}/tests/fixtures)
+
+# name -> make-package.py arguments
+set(E2E_PACKAGE_happy --dir ${PROJECT_SOURCE_DIR}/sample/payload --file Setup.exe=${E2E_FIX}/signed.exe)
+set(E2E_PACKAGE_unsigned --file Setup.exe=${E2E_FIX}/unsigned.exe)
+set(E2E_PACKAGE_altered --file Setup.exe=${E2E_FIX}/altered.exe)
+set(E2E_PACKAGE_noinstaller --dir ${PROJECT_SOURCE_DIR}/sample/payload)
+set(E2E_PACKAGE_damaged --raw-zip ${E2E}/damaged.zip)
+
+# The damaged package: the happy one's archive with a byte flipped inside
+# the installer's compressed data.
+add_custom_command(
+  OUTPUT ${E2E}/damaged.zip
+  COMMAND ${E2E_PACK} --out ${E2E}/happy-copy.bin --zip-out ${E2E}/happy.zip
+          ${E2E_PACKAGE_happy}
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/alter-file.py ${E2E}/happy.zip
+          ${E2E}/damaged.zip
+  DEPENDS launcher_fixtures ${E2E_FIX}/signed.exe ${PACKAGE_SCRIPT}
+  COMMENT "Making the damaged test package")
+
+set(E2E_LAUNCHERS)
+foreach(name happy unsigned altered noinstaller damaged)
+  set(dir ${E2E}/${name})
+  file(MAKE_DIRECTORY ${dir})
+  set(deps ${PACKAGE_SCRIPT} launcher_fixtures)
+  if(name STREQUAL damaged)
+    list(APPEND deps ${E2E}/damaged.zip)
+  endif()
+  add_custom_command(
+    OUTPUT ${dir}/payload.bin
+    COMMAND ${E2E_PACK} --out ${dir}/payload.bin ${E2E_PACKAGE_${name}}
+    DEPENDS ${deps}
+    COMMENT "Packing the ${name} test package")
+  file(WRITE ${dir}/launcher.rc.in
+"#include <windows.h>
+101 ICON \"${GEN}/quillane.ico\"
+103 JPEG \"${GEN}/splash.jpg\"
+ZIPFILE FILE_DATA \"${dir}/payload.bin\"
+CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${GEN}/launcher.manifest\"
+")
+  configure_file(${dir}/launcher.rc.in ${dir}/launcher.rc COPYONLY)
+  add_executable(e2e-launcher-${name} WIN32 ${PROJECT_SOURCE_DIR}/launcher/entry.cpp ${dir}/launcher.rc)
+  target_link_libraries(e2e-launcher-${name} PRIVATE sfx_core)
+  target_link_options(e2e-launcher-${name} PRIVATE -municode)
+  set_source_files_properties(${dir}/launcher.rc PROPERTIES
+    OBJECT_DEPENDS "${dir}/payload.bin;${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg")
+  set_target_properties(e2e-launcher-${name} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${E2E} OUTPUT_NAME ${name})
+  # The shared resources (made by the real launcher's build) and the signed
+  # fixtures are made once, before any of these launchers, never by two
+  # targets at once.
+  add_dependencies(e2e-launcher-${name} sfx-launcher launcher_fixtures)
+  list(APPEND E2E_LAUNCHERS e2e-launcher-${name})
+endforeach()
+
+quillane_add_test(launcher_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/launcher_e2e_test.cpp
+                  LIBS ${ZLIB_STATIC} TIMEOUT 240)
+add_dependencies(launcher_e2e_test ${E2E_LAUNCHERS})
+# The unsigned and the altered installer each hold their launcher for the
+# whole minute of the signature stage: separate entries, so they run beside
+# the others.
+set_tests_properties(launcher_e2e_test PROPERTIES
+  ENVIRONMENT "GTEST_FILTER=-*NeverVerifies*")
+foreach(kind Unsigned Altered)
+  add_test(NAME launcher_e2e_${kind} COMMAND launcher_e2e_test --gtest_color=no
+           --gtest_filter=*NeverVerifies*${kind}*)
+  set_tests_properties(launcher_e2e_${kind} PROPERTIES FIXTURES_REQUIRED wine_session TIMEOUT 240)
+endforeach()

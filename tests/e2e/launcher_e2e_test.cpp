@@ -1,0 +1,319 @@
+// End-to-end runs of the real launcher, each built around its own test
+// package: the program is started as a user would start it, its message
+// boxes are found (only those of its own process tree), recorded and
+// answered, its status texts are watched, and what the test installer
+// reported is read back.
+#include <windows.h>
+#include <tlhelp32.h>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/launcher/installer_fixtures.h"
+#include "tests/launcher/test_tree.h"
+
+namespace {
+
+using installer_fixtures::Fixture;
+using installer_fixtures::ReportLine;
+using installer_fixtures::TestFolder;
+using test_tree::Exists;
+using test_tree::ReadBytes;
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+struct Box {
+  std::wstring caption, text;
+  double seconds;  // since the launcher started
+};
+
+struct Title {
+  std::wstring text;
+  double seconds;
+};
+
+struct Outcome {
+  DWORD exitCode = 0;
+  DWORD pid = 0;
+  std::vector<Box> boxes;
+  std::vector<Title> titles;  // each change of the splash window's title
+  std::wstring workspace;
+  bool workspaceSeen = false;  // the workspace existed while the launcher ran
+  // The window is hidden right after the start returns, so a first look
+  // may still find it shown; once hidden it must stay hidden.
+  bool hiddenWhileInstallerRan = false;
+  bool shownAgainWhileInstallerRan = false;
+  std::string report;          // what the test installer wrote
+  double seconds = 0;
+
+  double FirstTitle(const std::wstring& text) const {
+    for (const Title& t : titles)
+      if (t.text == text) return t.seconds;
+    return -1;
+  }
+};
+
+// The launcher and every process it started, found by parent identifier.
+std::set<DWORD> ProcessTree(DWORD root) {
+  std::set<DWORD> tree = {root};
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return tree;
+  std::vector<std::pair<DWORD, DWORD>> links;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
+    links.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+  CloseHandle(snapshot);
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (auto& link : links)
+      if (tree.count(link.second) && !tree.count(link.first)) grew = tree.insert(link.first).second;
+  }
+  return tree;
+}
+
+struct Watch {
+  std::set<DWORD> tree;
+  DWORD launcher;
+  Outcome* outcome;
+  double now;
+  std::set<HWND> answered;
+  bool closeSplash;  // post WM_CLOSE to the splash window once it shows
+  bool closed;
+};
+
+BOOL CALLBACK CollectText(HWND child, LPARAM param) {
+  auto* longest = reinterpret_cast<std::wstring*>(param);
+  wchar_t cls[64] = {}, text[2048] = {};
+  GetClassNameW(child, cls, 64);
+  if (lstrcmpiW(cls, L"Static") != 0) return TRUE;
+  GetWindowTextW(child, text, 2048);
+  if (wcslen(text) > longest->size()) *longest = text;
+  return TRUE;
+}
+
+BOOL CALLBACK Visit(HWND window, LPARAM param) {
+  auto* watch = reinterpret_cast<Watch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (!watch->tree.count(pid)) return TRUE;
+  wchar_t cls[64] = {}, title[512] = {};
+  GetClassNameW(window, cls, 64);
+  GetWindowTextW(window, title, 512);
+  if (lstrcmpW(cls, L"#32770") == 0) {
+    if (!IsWindowVisible(window) || watch->answered.count(window)) return TRUE;
+    Box box;
+    box.caption = title;
+    EnumChildWindows(window, CollectText, reinterpret_cast<LPARAM>(&box.text));
+    box.seconds = watch->now;
+    watch->outcome->boxes.push_back(box);
+    watch->answered.insert(window);
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  } else if (pid == watch->launcher && GetWindow(window, GW_OWNER) == nullptr && title[0]) {
+    auto& titles = watch->outcome->titles;
+    if (titles.empty() || titles.back().text != title) titles.push_back({title, watch->now});
+    if (watch->tree.size() > 1) {
+      if (!IsWindowVisible(window))
+        watch->outcome->hiddenWhileInstallerRan = true;
+      else if (watch->outcome->hiddenWhileInstallerRan)
+        watch->outcome->shownAgainWhileInstallerRan = true;
+    }
+    if (watch->closeSplash && !watch->closed && IsWindowVisible(window)) {
+      PostMessageW(window, WM_CLOSE, 0, 0);
+      watch->closed = true;
+    }
+  }
+  return TRUE;
+}
+
+std::wstring TempFolder() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  return temp;
+}
+
+// Runs the launcher built around package with the exact arguments, while
+// the installer exits with installerExit.
+Outcome RunLauncher(const wchar_t* package, const std::wstring& arguments,
+                    const wchar_t* installerExit = L"0", bool closeSplash = false) {
+  Outcome outcome;
+  const std::wstring program = TestFolder() + L"\\e2e\\" + package + L".exe";
+  const std::wstring report = TempFolder() + L"qln_e2e_report_" + package + L".txt";
+  DeleteFileW(report.c_str());
+  SetEnvironmentVariableW(L"QLN_SETUP_REPORT", report.c_str());
+  SetEnvironmentVariableW(L"QLN_SETUP_EXIT", installerExit);
+
+  std::wstring line = L"\"" + program + L"\" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  const DWORD start = GetTickCount();
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    ADD_FAILURE() << "cannot start " << Narrow(program) << ": " << GetLastError();
+    return outcome;
+  }
+  CloseHandle(process.hThread);
+  outcome.pid = process.dwProcessId;
+  wchar_t name[64];
+  wsprintfW(name, L"_qln_setup_sfx_%08x", process.dwProcessId);
+  outcome.workspace = TempFolder() + name;
+
+  Watch watch{{}, process.dwProcessId, &outcome, 0, {}, closeSplash, false};
+  for (;;) {
+    const DWORD wait = WaitForSingleObject(process.hProcess, 50);
+    watch.now = (GetTickCount() - start) / 1000.0;
+    if (GetFileAttributesW(outcome.workspace.c_str()) != INVALID_FILE_ATTRIBUTES)
+      outcome.workspaceSeen = true;
+    watch.tree = ProcessTree(process.dwProcessId);
+    EnumWindows(Visit, reinterpret_cast<LPARAM>(&watch));
+    if (wait != WAIT_TIMEOUT) break;
+    if (watch.now > 180) {
+      ADD_FAILURE() << "the launcher still runs after 180 s";
+      TerminateProcess(process.hProcess, 1);
+    }
+  }
+  outcome.seconds = (GetTickCount() - start) / 1000.0;
+  GetExitCodeProcess(process.hProcess, &outcome.exitCode);
+  CloseHandle(process.hProcess);
+  outcome.report = ReadBytes(report);
+  DeleteFileW(report.c_str());
+  SetEnvironmentVariableW(L"QLN_SETUP_REPORT", nullptr);
+  SetEnvironmentVariableW(L"QLN_SETUP_EXIT", nullptr);
+  return outcome;
+}
+
+unsigned long FileCrc(const std::wstring& path) {
+  const std::string data = ReadBytes(path);
+  return crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()),
+               static_cast<uInt>(data.size()));
+}
+
+constexpr DWORD kFailure = 4294967197u;  // -99
+
+TEST(LauncherE2E, HappyRoadPassesTrimmedArgumentsAndTheExitCode) {
+  const Outcome run =
+      RunLauncher(L"happy", L"  /quiet  LANG=en \"TARGET=C:\\Program Files\\Q\"   ", L"3010");
+  EXPECT_EQ(run.exitCode, 3010u);
+  EXPECT_TRUE(run.boxes.empty()) << Narrow(run.boxes.empty() ? L"" : run.boxes[0].caption);
+  ASSERT_FALSE(run.report.empty()) << "the installer did not run";
+  EXPECT_EQ(ReportLine(run.report, "arguments"), "/quiet  LANG=en \"TARGET=C:\\Program Files\\Q\"");
+  EXPECT_EQ(ReportLine(run.report, "folder"), Narrow(run.workspace));
+  // The whole package was unpacked, the installer byte for byte.
+  char crc[64];
+  snprintf(crc, sizeof crc, "crc32=%08lx", FileCrc(Fixture(L"signed.exe")));
+  const size_t setup = run.report.find("file Setup.exe ");
+  ASSERT_NE(setup, std::string::npos) << run.report;
+  EXPECT_NE(run.report.find(crc, setup), std::string::npos) << run.report;
+  EXPECT_NE(run.report.find("file ReadMe.txt "), std::string::npos) << run.report;
+  EXPECT_NE(run.report.find("file docs\\License.txt "), std::string::npos) << run.report;
+  EXPECT_TRUE(run.workspaceSeen);
+  EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
+  EXPECT_GE(run.FirstTitle(L"Handing over to 'Setup.exe' ..."), 0.0);
+  printf("happy road: %.1f s from start to exit, handover after %.1f s\n", run.seconds,
+         run.FirstTitle(L"Handing over to 'Setup.exe' ..."));
+  fflush(stdout);
+}
+
+TEST(LauncherE2E, EmptyArgumentsReachTheInstallerEmpty) {
+  const Outcome run = RunLauncher(L"happy", L"");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(ReportLine(run.report, "arguments"), "");
+  EXPECT_FALSE(Exists(run.workspace));
+}
+
+TEST(LauncherE2E, InstallerExitingWithStillActiveEndsTheWait) {
+  const Outcome run = RunLauncher(L"happy", L"/x", L"259");
+  EXPECT_EQ(run.exitCode, 259u);
+  EXPECT_FALSE(Exists(run.workspace));
+}
+
+TEST(LauncherE2E, SplashIsHiddenWhileTheInstallerRuns) {
+  SetEnvironmentVariableW(L"QLN_SETUP_DELAY_MS", L"1500");
+  const Outcome run = RunLauncher(L"happy", L"/x", L"7");
+  SetEnvironmentVariableW(L"QLN_SETUP_DELAY_MS", nullptr);
+  EXPECT_EQ(run.exitCode, 7u);
+  EXPECT_GE(run.seconds, 1.5) << "the launcher did not wait for the installer";
+  EXPECT_TRUE(run.hiddenWhileInstallerRan);
+  EXPECT_FALSE(run.shownAgainWhileInstallerRan);
+}
+
+TEST(LauncherE2E, ClosingTheSplashWindowDoesNotStopTheSetup) {
+  const Outcome run = RunLauncher(L"happy", L"/x", L"5", true);
+  EXPECT_EQ(run.exitCode, 5u);
+  EXPECT_EQ(ReportLine(run.report, "arguments"), "/x");
+  EXPECT_FALSE(Exists(run.workspace));
+}
+
+TEST(LauncherE2E, FailureIsStillShownAfterTheSplashWindowWasClosed) {
+  const Outcome run = RunLauncher(L"noinstaller", L"/x", L"0", true);
+  EXPECT_EQ(run.exitCode, kFailure);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].caption, L"Installer Not Found");
+  EXPECT_FALSE(Exists(run.workspace));
+}
+
+TEST(LauncherE2E, InstallerFailureCodeIsNotASuccess) {
+  const Outcome run = RunLauncher(L"happy", L"/x", L"1603");
+  EXPECT_EQ(run.exitCode, 1603u);
+}
+
+struct FailureCase {
+  const wchar_t* package;
+  const wchar_t* caption;
+  const wchar_t* text;
+};
+
+TEST(LauncherE2E, StageFailuresAreReportedAndCleanedUp) {
+  const FailureCase cases[] = {
+      {L"noinstaller", L"Installer Not Found",
+       L"Setup could not locate the installer binary 'Setup.exe'"},
+      {L"damaged", L"Payload Extraction Failed", L"Setup was unable to extract its payload package"},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(Narrow(c.package));
+    const Outcome run = RunLauncher(c.package, L"/quiet");
+    EXPECT_EQ(run.exitCode, kFailure);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].caption, c.caption);
+    EXPECT_EQ(run.boxes[0].text, c.text);
+    EXPECT_TRUE(run.report.empty()) << "an installer ran";
+    EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
+  }
+}
+
+void ExpectGivesUpOnTheSignature(const wchar_t* package) {
+  const Outcome run = RunLauncher(package, L"/quiet");
+  EXPECT_EQ(run.exitCode, kFailure);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].caption, L"Signature Check Failed");
+  EXPECT_EQ(run.boxes[0].text,
+            L"Setup could not verify the digital signature of the installer binary 'Setup.exe'");
+  const double checking = run.FirstTitle(L"Checking digital signature for 'Setup.exe' ...");
+  const double slow = run.FirstTitle(L"Digital signature timed out ...");
+  ASSERT_GE(checking, 0.0);
+  ASSERT_GE(slow, 0.0);
+  EXPECT_GT(slow - checking, 9.5);
+  EXPECT_LT(slow - checking, 12.5);
+  EXPECT_GT(run.boxes[0].seconds - checking, 59.5);
+  EXPECT_LT(run.boxes[0].seconds - checking, 65.0);
+  EXPECT_TRUE(run.report.empty()) << "an unverified installer ran";
+  EXPECT_TRUE(run.workspaceSeen);
+  EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
+  printf("signature stage: time-out text after %.1f s, failure box after %.1f s\n",
+         slow - checking, run.boxes[0].seconds - checking);
+  fflush(stdout);
+}
+
+TEST(LauncherE2E, NeverVerifiesUnsigned) { ExpectGivesUpOnTheSignature(L"unsigned"); }
+TEST(LauncherE2E, NeverVerifiesAltered) { ExpectGivesUpOnTheSignature(L"altered"); }
+
+}  // namespace

@@ -1,0 +1,339 @@
+// The main sequence on a virtual clock: every stage, status text, pause,
+// message box and clean-up step is recorded through the seams, in order.
+#include "launcher/launch_sequence.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/launcher_hooks.h"
+#include "launcher/signature.h"
+#include "splash/splash_window.h"
+#include "tests/launcher/test_tree.h"
+
+namespace {
+
+struct Script {
+  bool windowOk = true, prepareOk = true, extractOk = true, locateOk = true;
+  bool faultInExtract = false;
+  double verifiesAfter = 0.0;  // seconds of virtual time; < 0: never
+  int handoverResult = 1;
+  DWORD installerExit = 0;
+  std::wstring folder, installer;  // real folder with a real installer file
+  uint64_t nowMs = 1000;
+  uint64_t stageStartMs = 0;
+  std::vector<std::wstring> log;
+  std::vector<double> logTimes;
+  bool lockedDuringCheck = false;
+  void Note(const std::wstring& entry) {
+    log.push_back(entry);
+    logTimes.push_back(static_cast<double>(nowMs - stageStartMs) / 1000.0);
+  }
+};
+Script* S = nullptr;
+
+void FakeStatus(const wchar_t* text) {
+  // Times are taken from the start of the signature stage.
+  if (text == std::wstring(L"Checking digital signature for 'Setup.exe' ...")) S->stageStartMs = S->nowMs;
+  S->Note(std::wstring(L"status ") + text);
+}
+BOOL WINAPI FakeShow(HWND, int command) { S->Note(L"show " + std::to_wstring(command)); return TRUE; }
+int FakePump(int budget, bool discard) {
+  S->Note(L"pump " + std::to_wstring(budget) + (discard ? L" discard" : L""));
+  return 1;
+}
+void WINAPI FakeSleep(DWORD ms) { S->nowMs += ms; S->Note(L"sleep " + std::to_wstring(ms)); }
+uint64_t FakeClock() {
+  // The counter runs with the tick count, as on a sound machine.
+  return ComposeTimestamp(static_cast<uint32_t>(S->nowMs), S->nowMs * 1000, 1000000);
+}
+int WINAPI FakeBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags) {
+  wchar_t hex[16];
+  wsprintfW(hex, L"%08x", flags);
+  S->Note(std::wstring(L"box ") + caption + L" | " + text + L" | " + hex +
+          (owner == GetDesktopWindow() ? L" | desktop" : owner == SplashWindow ? L" | splash" : L" | ?"));
+  return IDOK;
+}
+int FakeCreateWindow() {
+  S->Note(L"create window");
+  if (!S->windowOk) return 0;
+  SplashWindow = CreateWindowExW(0, L"STATIC", L"splash", WS_OVERLAPPED, 0, 0, 50, 50, nullptr,
+                                 nullptr, nullptr, nullptr);
+  return SplashWindow != nullptr;
+}
+int FakePrepare(wchar_t*, wchar_t* workspace) {
+  S->Note(L"prepare");
+  lstrcpyW(workspace, S->folder.c_str());
+  return S->prepareOk;
+}
+int FakeGrant(const wchar_t* folder) { S->Note(std::wstring(L"grant ") + folder); return 1; }
+int FakeExtract(const wchar_t* folder) {
+  S->Note(std::wstring(L"extract ") + folder);
+  if (S->faultInExtract) *static_cast<volatile int*>(nullptr) = 1;
+  return S->extractOk;
+}
+bool FakeLocate(const wchar_t*, wchar_t*, wchar_t* installer) {
+  S->Note(L"locate");
+  if (!S->locateOk) return false;
+  lstrcpyW(installer, S->installer.c_str());
+  return true;
+}
+int FakeVerify(const wchar_t* path) {
+  S->nowMs += 30;  // a check takes a while
+  HANDLE probe = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  S->lockedDuringCheck = probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+  const bool ok = S->verifiesAfter >= 0 &&
+                  static_cast<double>(S->nowMs - S->stageStartMs) / 1000.0 >= S->verifiesAfter;
+  S->Note(ok ? L"verify 1" : L"verify 0");
+  return ok ? 1 : 0;
+}
+int FakeHandover(const wchar_t* installer, const wchar_t* line, HANDLE* file, DWORD* code) {
+  S->Note(std::wstring(L"handover ") + installer + L" | " + line +
+          (file && *file != INVALID_HANDLE_VALUE ? L" | held" : L" | not held"));
+  if (file && *file != INVALID_HANDLE_VALUE) {
+    CloseHandle(*file);
+    *file = INVALID_HANDLE_VALUE;
+  }
+  if (S->handoverResult && code) *code = S->installerExit;
+  return S->handoverResult;
+}
+int FakeRemove(const wchar_t* folder, DWORD budget, void* context, RemoveFilter filter) {
+  S->Note(std::wstring(L"remove ") + folder + L" " + std::to_wstring(budget) +
+          (context || filter ? L" filtered" : L""));
+  return 1;
+}
+BOOL WINAPI FakeDestroy(HWND window) {
+  S->Note(window == SplashWindow ? L"destroy splash" : L"destroy ?");
+  return DestroyWindow(window);
+}
+
+class Sequence : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    script_.folder = test_tree::FreshFolder(L"sequence");
+    script_.installer = script_.folder + L"\\Setup.exe";
+    test_tree::WriteBytes(script_.installer, "MZ");
+    S = &script_;
+    Hooks.setStatusText = FakeStatus;
+    Hooks.showWindow = FakeShow;
+    Hooks.pumpMessages = FakePump;
+    Hooks.sleep = FakeSleep;
+    Hooks.readTimestamp = FakeClock;
+    Hooks.messageBox = FakeBox;
+    Stages.createSplashWindow = FakeCreateWindow;
+    Stages.prepareWorkspace = FakePrepare;
+    Stages.grantWorkspaceAccess = FakeGrant;
+    Stages.extractPayload = FakeExtract;
+    Stages.locateInstaller = FakeLocate;
+    Stages.verifyFileSignature = FakeVerify;
+    Stages.handOverToInstaller = FakeHandover;
+    Stages.removeTree = FakeRemove;
+    Stages.destroyWindow = FakeDestroy;
+  }
+  void TearDown() override {
+    Hooks = RealLauncherHooks();
+    Stages = RealSequenceStages();
+    if (SplashWindow) DestroyWindow(SplashWindow);
+    SplashWindow = nullptr;
+    test_tree::Wipe(script_.folder);
+    S = nullptr;
+  }
+  int Run(const wchar_t* line = L"/quiet") {
+    SetupRun run;
+    InitSetupRun(&run);
+    const int result = RunSetupSequence(&run, line);
+    exitCode_ = run.installerExitCode;
+    EXPECT_EQ(run.verifiedFile, INVALID_HANDLE_VALUE) << "installer file left open";
+    return result;
+  }
+  // The entries that start with prefix.
+  std::vector<std::wstring> Only(const std::wstring& prefix) const {
+    std::vector<std::wstring> out;
+    for (const auto& e : script_.log)
+      if (e.compare(0, prefix.size(), prefix) == 0) out.push_back(e);
+    return out;
+  }
+  size_t IndexOf(const std::wstring& entry) const {
+    for (size_t i = 0; i < script_.log.size(); ++i)
+      if (script_.log[i] == entry) return i;
+    return static_cast<size_t>(-1);
+  }
+  Script script_;
+  DWORD exitCode_ = 0;
+};
+
+TEST_F(Sequence, HappyRoadWalksEveryStageInOrder) {
+  script_.installerExit = 3010;
+  ASSERT_EQ(Run(L"  /quiet  "), 1);
+  EXPECT_EQ(exitCode_, 3010u);
+  const std::vector<std::wstring> expected = {
+      L"create window",
+      L"status Preparing installation data ...",
+      L"show 5",
+      L"pump 0",
+      L"prepare",
+      L"grant " + script_.folder,
+      L"extract " + script_.folder,
+      L"sleep 200",
+      L"pump 0",
+      L"sleep 200",
+      L"pump 0",
+      L"status Locating the binary 'Setup.exe' ...",
+      L"pump 0",
+      L"locate",
+      L"status Checking digital signature for 'Setup.exe' ...",
+      L"pump 0",
+      L"verify 1",
+      L"status Handing over to 'Setup.exe' ...",
+      L"pump 250 discard",
+      L"handover " + script_.installer + L" |   /quiet   | held",
+      L"remove " + script_.folder + L" 1000",
+      L"destroy splash",
+  };
+  EXPECT_EQ(script_.log, expected);
+  EXPECT_TRUE(script_.lockedDuringCheck) << "the installer could be written while checked";
+}
+
+TEST_F(Sequence, SlowSignatureShowsTheTimeOutTextFromTheFirstRoundAfterTenSeconds) {
+  script_.verifiesAfter = 12.0;
+  ASSERT_EQ(Run(), 1);
+  const size_t first = IndexOf(L"status Digital signature timed out ...");
+  ASSERT_NE(first, static_cast<size_t>(-1));
+  // Before the mark every round is one 250 ms pause; after it, five pumps
+  // with 200 ms pauses (about a second) per round.
+  const size_t checking = IndexOf(L"status Checking digital signature for 'Setup.exe' ...");
+  for (size_t i = checking; i < first; ++i) {
+    if (script_.log[i].compare(0, 6, L"sleep ") != 0) continue;
+    EXPECT_EQ(script_.log[i], L"sleep 250");
+  }
+  EXPECT_GT(script_.logTimes[first], 10.0);
+  EXPECT_LT(script_.logTimes[first], 10.6);
+  for (size_t i = first; i < script_.log.size(); ++i) {
+    if (script_.log[i].compare(0, 6, L"sleep ") != 0) continue;
+    EXPECT_EQ(script_.log[i], L"sleep 200");
+  }
+  EXPECT_EQ(Only(L"box").size(), 0u);
+  EXPECT_EQ(Only(L"handover").size(), 1u);
+  const size_t verified = IndexOf(L"verify 1");
+  EXPECT_GE(script_.logTimes[verified], 12.0);
+  EXPECT_LT(script_.logTimes[verified], 13.5);
+}
+
+TEST_F(Sequence, SignatureThatNeverVerifiesEndsAtSixtySecondsWithABox) {
+  script_.verifiesAfter = -1;
+  ASSERT_EQ(Run(), 0);
+  const auto boxes = Only(L"box");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0],
+            L"box Signature Check Failed | Setup could not verify the digital signature of the "
+            L"installer binary 'Setup.exe' | 00051030 | splash");
+  const size_t box = IndexOf(boxes[0]);
+  EXPECT_GE(script_.logTimes[box], 60.0);
+  EXPECT_LT(script_.logTimes[box], 62.0);
+  EXPECT_EQ(Only(L"handover").size(), 0u);
+  EXPECT_EQ(script_.log[script_.log.size() - 2], L"remove " + script_.folder + L" 1000");
+  EXPECT_EQ(script_.log.back(), L"destroy splash");
+}
+
+TEST_F(Sequence, InstallerThatCannotBeHeldIsNeverPassed) {
+  // A folder named Setup.exe passes the search but can never be checked.
+  script_.installer = script_.folder;
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(Only(L"verify").size(), 0u);
+  EXPECT_EQ(Only(L"box Signature Check Failed").size(), 1u);
+}
+
+struct FailureCase {
+  const char* name;
+  void (*setUp)(Script*);
+  const wchar_t* box;  // null: no box from the sequence
+  bool cleanedUp;
+};
+
+TEST_F(Sequence, FailuresAreReportedOnceAndCleanedUp) {
+  const FailureCase cases[] = {
+      {"no window", [](Script* s) { s->windowOk = false; },
+       L"box Window Creation Failed | Setup was unable to create a user interface | 00051030 | desktop",
+       false},
+      {"workspace not made anew", [](Script* s) { s->prepareOk = false; },
+       L"box Payload Extraction Failed | Setup was unable to extract its payload package | 00051030 | splash",
+       true},
+      {"extraction failed", [](Script* s) { s->extractOk = false; },
+       L"box Payload Extraction Failed | Setup was unable to extract its payload package | 00051030 | splash",
+       true},
+      {"no installer", [](Script* s) { s->locateOk = false; },
+       L"box Installer Not Found | Setup could not locate the installer binary 'Setup.exe' | 00051030 | splash",
+       true},
+      {"start failed", [](Script* s) { s->handoverResult = 0; }, nullptr, true},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    script_.log.clear();
+    script_.windowOk = script_.prepareOk = script_.extractOk = script_.locateOk = true;
+    script_.handoverResult = 1;
+    c.setUp(&script_);
+    EXPECT_EQ(Run(), 0);
+    const auto boxes = Only(L"box");
+    if (c.box) {
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0], c.box);
+    } else {
+      EXPECT_TRUE(boxes.empty());
+    }
+    EXPECT_EQ(Only(L"remove").size(), c.cleanedUp ? 1u : 0u);
+    EXPECT_EQ(Only(L"destroy").size(), c.cleanedUp ? 1u : 0u);
+    if (c.cleanedUp) {
+      EXPECT_EQ(script_.log.back(), L"destroy splash");
+    }
+    EXPECT_EQ(Only(L"grant").size(), script_.windowOk && script_.prepareOk ? 1u : 0u);
+    SplashWindow = nullptr;
+  }
+}
+
+HWND BoxOwner = reinterpret_cast<HWND>(1);
+bool QuitSeenByBox = true;
+int WINAPI BoxThatLooksForQuit(HWND owner, LPCWSTR, LPCWSTR, UINT) {
+  BoxOwner = owner;
+  MSG m;
+  QuitSeenByBox = PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != 0;
+  return IDOK;
+}
+
+TEST(ShowFailureMessage, ShowsTheBoxEvenAfterTheWindowWasClosed) {
+  // A closed splash window leaves a quit message behind; it must not end
+  // the box, and it must still be there afterwards.
+  Hooks.messageBox = BoxThatLooksForQuit;
+  HWND gone = CreateWindowExW(0, L"STATIC", L"x", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  DestroyWindow(gone);
+  PostQuitMessage(3);
+  ShowFailureMessage(gone, L"Installer Not Found", L"text");
+  Hooks = RealLauncherHooks();
+  EXPECT_EQ(BoxOwner, nullptr);
+  EXPECT_FALSE(QuitSeenByBox);
+  MSG m;
+  ASSERT_TRUE(PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(m.wParam, 3u);
+}
+
+TEST_F(Sequence, EntryPointPassesTheInstallersExitCodeOrMinus99) {
+  script_.installerExit = 1603;
+  EXPECT_EQ(LauncherMain(GetModuleHandleW(nullptr), nullptr, const_cast<PWSTR>(L""), SW_SHOW), 1603);
+  script_.log.clear();
+  script_.locateOk = false;
+  EXPECT_EQ(static_cast<DWORD>(LauncherMain(GetModuleHandleW(nullptr), nullptr,
+                                            const_cast<PWSTR>(L""), SW_SHOW)),
+            4294967197u);
+}
+
+TEST_F(Sequence, FaultInsideTheSequenceStillCleansUp) {
+  script_.faultInExtract = true;
+  EXPECT_EQ(LauncherMain(GetModuleHandleW(nullptr), nullptr, const_cast<PWSTR>(L""), SW_SHOW), -99);
+  EXPECT_EQ(Only(L"remove").size(), 1u);
+  EXPECT_EQ(Only(L"destroy splash").size(), 1u);
+  EXPECT_EQ(Only(L"box").size(), 0u);
+}
+
+}  // namespace
