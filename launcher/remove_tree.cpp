@@ -43,6 +43,16 @@ std::wstring ExtendedForm(const wchar_t* path) {
   return std::wstring();
 }
 
+// "\\?\C:\" or "\\?\UNC\server\share": a whole volume, never removed.
+bool IsVolumeRoot(const std::wstring& system) {
+  if (system.size() <= 7 && system.size() >= 6 && system[5] == L':') return true;
+  if (system.compare(0, 8, L"\\\\?\\UNC\\") != 0) return false;
+  size_t server = system.find(L'\\', 8);
+  if (server == std::wstring::npos) return true;
+  size_t share = system.find(L'\\', server + 1);
+  return share == std::wstring::npos || share + 1 == system.size();
+}
+
 TreePath Child(const TreePath& parent, const wchar_t* name) {
   TreePath child{parent.plain, parent.system};
   child.plain += L'\\';
@@ -154,7 +164,7 @@ int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilte
   if (!folder || StrLengthBounded(folder, 0x7FFF, &length) != kStrOk || length < 3) return 0;
   TreePath root;
   root.system = ExtendedForm(folder);  // resolved before the current directory moves
-  if (root.system.empty()) return 0;
+  if (root.system.empty() || IsVolumeRoot(root.system)) return 0;
   DWORD attributes = SystemAttributes(root.system);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
   root.plain.assign(folder, length);

@@ -49,6 +49,6 @@ typedef int (*RemoveFilter)(const wchar_t* entryPath, void* context);
 // about budgetMs each (50 ms apart). Links inside the tree are removed, never
 // followed; paths of any length are handled. Returns nonzero when the folder
 // is gone, or stays only because the filter kept an entry; 0 when the path is
-// not a usable folder (null, under 3 units, a file, missing) or could not be
-// removed.
+// not a usable folder (null, under 3 units, a file, missing, a volume's root)
+// or could not be removed.
 int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter);

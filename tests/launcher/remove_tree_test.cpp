@@ -99,6 +99,21 @@ TEST(RemoveTree, UnusablePathsTouchNothing) {
   Wipe(root);
 }
 
+int KeepAndCount(const wchar_t*, void* context) {
+  ++*static_cast<int*>(context);
+  return 0;
+}
+
+TEST(RemoveTree, NeverStartsOnAWholeVolume) {
+  // The filter keeps everything, so even a wrong answer would delete nothing.
+  for (const wchar_t* root : {L"C:\\", L"C:\\.", L"\\\\?\\C:\\"}) {
+    SCOPED_TRACE(root);
+    int asked = 0;
+    EXPECT_EQ(RemoveTree(root, 1000, &asked, KeepAndCount), 0);
+    EXPECT_EQ(asked, 0);
+  }
+}
+
 TEST(RemoveTree, RestoresTheCurrentDirectoryAndLeavesHeldFilesAfterRetrying) {
   std::wstring root = FreshFolder(L"rt_held");
   ASSERT_TRUE(WriteBytes(root + L"\\held.txt", "held"));
