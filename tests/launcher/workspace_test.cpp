@@ -104,6 +104,38 @@ TEST_F(WorkspaceTest, FailsWhenThePlantedFolderCannotBeRemoved) {
   EXPECT_EQ(p.result, 0);
 }
 
+// Restores an environment variable when the test is done with it.
+struct EnvironmentBracket {
+  const wchar_t* name;
+  std::wstring saved;
+  bool had;
+  explicit EnvironmentBracket(const wchar_t* variable) : name(variable) {
+    wchar_t value[32768];
+    DWORD n = GetEnvironmentVariableW(name, value, 32768);
+    had = n > 0 && n < 32768;
+    if (had) saved = value;
+  }
+  ~EnvironmentBracket() { SetEnvironmentVariableW(name, had ? saved.c_str() : nullptr); }
+};
+
+TEST(WorkspaceFallback, UsesCTempWhenTheTemporaryPathDoesNotFit) {
+  EnvironmentBracket tmp(L"TMP"), temp(L"TEMP");
+  std::wstring tooLong = L"C:\\" + std::wstring(300, L't');
+  SetEnvironmentVariableW(L"TMP", tooLong.c_str());
+  SetEnvironmentVariableW(L"TEMP", tooLong.c_str());
+  bool hadCTemp = IsFolder(L"C:\\TEMP");
+  wchar_t name[64];
+  swprintf(name, 64, L"C:\\TEMP\\_qln_setup_sfx_%08x", GetCurrentProcessId());
+  Wipe(name);
+
+  Prepared p = Prepare();
+  EXPECT_EQ(p.result, 1);
+  EXPECT_STREQ(p.workspace, name);
+  EXPECT_TRUE(IsFolder(name));
+  Wipe(name);
+  if (!hadCTemp) RemoveDirectoryW(L"C:\\TEMP");
+}
+
 TEST(WorkspaceAccess, EntriesLetGroupsReadAndRunAndOwnersControl) {
   WorkspaceTrustees trustees;
   ASSERT_EQ(MakeWorkspaceTrustees(&trustees), 1);
