@@ -123,8 +123,10 @@ TreeResult RemoveFolderTree(const RemoveJob& job, const TreePath& folder) {
       } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         TreeResult inner = RemoveFolderTree(job, entry);
         if (inner == TreeFailed) {
+          // One more try at the folder alone. Walking its contents again
+          // would repeat every retry below it, doubling the time per level.
           SetFileAttributesW(entry.system.c_str(), FILE_ATTRIBUTE_NORMAL);
-          inner = RemoveFolderTree(job, entry);
+          RemoveDirectoryW(entry.system.c_str());
         }
         if (inner == TreeKept) ++kept;
       } else {

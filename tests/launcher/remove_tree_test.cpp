@@ -132,6 +132,42 @@ TEST(RemoveTree, RestoresTheCurrentDirectoryAndLeavesHeldFilesAfterRetrying) {
   Wipe(root);
 }
 
+TEST(RemoveTree, AHeldFileDeepDownCostsEachFolderAboveItOneBudget) {
+  // Held four folders down: the file and each folder of its chain resist for
+  // one budget each (about 1.2 s here), never once per walk of the subtree
+  // above them (which doubles per level, about 9 s here).
+  std::wstring root = FreshFolder(L"rt_held_deep");
+  std::wstring chain = root;
+  for (const wchar_t* name : {L"a", L"b", L"c", L"d"}) {
+    ASSERT_TRUE(MakeFolder(chain + L"\\spare_" + name));
+    ASSERT_TRUE(WriteBytes(chain + L"\\spare_" + name + L"\\x.txt", "x"));
+    ASSERT_TRUE(WriteBytes(chain + L"\\free_" + name + L".txt", "free", FILE_ATTRIBUTE_READONLY));
+    chain += std::wstring(L"\\") + name;
+    ASSERT_TRUE(MakeFolder(chain));
+  }
+  ASSERT_TRUE(WriteBytes(chain + L"\\free.txt", "free"));
+  std::wstring file = chain + L"\\held.txt";
+  ASSERT_TRUE(WriteBytes(file, "held"));
+  HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  DWORD start = GetTickCount();
+  EXPECT_EQ(RemoveTree(root.c_str(), 200, nullptr, nullptr), 0);
+  DWORD spent = GetTickCount() - start;
+  CloseHandle(held);
+  EXPECT_LT(spent, 3000u);
+  EXPECT_EQ(ReadBytes(file), "held");
+  std::wstring folder = root;
+  for (const wchar_t* name : {L"a", L"b", L"c", L"d"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(Exists(folder + L"\\spare_" + name));
+    EXPECT_FALSE(Exists(folder + L"\\free_" + name + L".txt"));
+    folder += std::wstring(L"\\") + name;
+    EXPECT_TRUE(IsFolder(folder));
+  }
+  EXPECT_FALSE(Exists(chain + L"\\free.txt"));
+  Wipe(root);
+}
+
 TEST(RemoveTree, UnlinksLinksInsideTheTreeWithoutEnteringThem) {
   std::wstring outside = FreshFolder(L"rt_link_target");
   ASSERT_TRUE(WriteBytes(outside + L"\\precious.txt", "precious"));
