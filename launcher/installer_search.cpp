@@ -87,9 +87,12 @@ int FindByPattern(const wchar_t* pattern, wchar_t* out, size_t capacity) {
       // workspace: the shared temporary directory, where anyone may drop a
       // "Setup.exe") candidates of the search.
       if (IsDotEntry(found.cFileName)) continue;
-      wchar_t* filePart = nullptr;
-      DWORD resolved = SearchPathW(saved, found.cFileName, nullptr, kWork, current, &filePart);
-      if (resolved == 0 || resolved >= kWork) continue;
+      // Joined, never resolved through a search path: a search path is split
+      // at ';', which a folder name may hold, and would lead elsewhere.
+      StrCopyBounded(current, kWork, saved);
+      if (!current[0]) StrCopyBounded(current, kWork, found.cFileName);
+      else JoinPath(current, kWork, found.cFileName);
+      if (WorkLength(current) == kWork) continue;
       JoinPath(current, kWork, remainder);
       if (WorkLength(current) == kWork) continue;
       if (FindByPattern(current, out, capacity)) return 1;
@@ -101,8 +104,10 @@ int FindByPattern(const wchar_t* pattern, wchar_t* out, size_t capacity) {
 
 bool LocateInstaller(const wchar_t* workspace, wchar_t* scratch, wchar_t* installer) {
   if (!workspace || !scratch || !installer) return false;
-  DWORD found = SearchPathW(workspace, L"Setup.exe", nullptr, kWidePathCapacity, installer, nullptr);
-  if (found > 0 && found < kWidePathCapacity) return true;
+  wchar_t name[] = L"Setup.exe";  // JoinPath may change its tail in place
+  if (BuildPattern(scratch, workspace, name) && (FileExists(scratch) || DirectoryExists(scratch)) &&
+      StrCopyBounded(installer, kWidePathCapacity, scratch) == kStrOk)
+    return true;
 
   wchar_t anyPrefix[] = L"*Setup.exe";  // JoinPath may change its tail in place
   if (BuildPattern(scratch, workspace, anyPrefix) &&

@@ -29,13 +29,17 @@ def add_folder(zf, root):
             zf.writestr(info, b'')
         for name in sorted(filenames):
             path = os.path.join(dirpath, name)
-            arc = os.path.relpath(path, root).replace(os.sep, '/')
-            with open(path, 'rb') as f:
-                data = f.read()
-            info = zipfile.ZipInfo(arc)
-            info.external_attr = 0x20
-            info.compress_type = zipfile.ZIP_DEFLATED
-            zf.writestr(info, data)
+            add_file(zf, os.path.relpath(path, root).replace(os.sep, '/'), path)
+
+
+def add_file(zf, name, path):
+    """Adds one file, deflated, as a plain archived file (attribute 0x20)."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    info = zipfile.ZipInfo(name)
+    info.external_attr = 0x20
+    info.compress_type = zipfile.ZIP_DEFLATED
+    zf.writestr(info, data)
 
 
 def wrap(archive):
@@ -58,14 +62,9 @@ def main():
         with zipfile.ZipFile(buf, 'w') as zf:
             for d in args.dir:
                 add_folder(zf, d)
-            for spec in args.file:
-                name, path = spec.split('=', 1)
-                with open(path, 'rb') as f:
-                    data = f.read()
-                info = zipfile.ZipInfo(name)
-                info.external_attr = 0x20
-                info.compress_type = zipfile.ZIP_DEFLATED
-                zf.writestr(info, data)
+            for item in args.file:
+                name, path = item.split('=', 1)
+                add_file(zf, name, path)
         archive = buf.getvalue()
     if args.zip_out:
         with open(args.zip_out, 'wb') as f:

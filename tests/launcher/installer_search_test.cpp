@@ -81,6 +81,43 @@ TEST(LocateInstaller, NeverClimbsToTheParentFolder) {
   Wipe(parent);
 }
 
+TEST(LocateInstaller, StaysInsideAWorkspaceWhosePathHoldsASemicolon) {
+  // A search path is split at ';': "<root>\x;y\ws" would read as the two
+  // folders "<root>\x" and "y\ws". Decoys wait in "<root>\x" for each step.
+  struct Case {
+    const wchar_t* name;
+    const wchar_t* file;  // the workspace's own installer, relative to it; null: none
+    const wchar_t* decoy;  // relative to "<root>\x"
+  } cases[] = {
+      {L"top", nullptr, L"Setup.exe"},
+      {L"top, own", L"Setup.exe", L"Setup.exe"},
+      {L"suffix", L"MySetup.exe", L"MySetup.exe"},
+      {L"below", nullptr, L"bin\\Setup.exe"},
+      {L"below, own", L"bin\\Setup.exe", L"bin\\Setup.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::wstring root = FreshFolder(L"search_semicolon");
+    std::wstring decoys = root + L"\\x";
+    std::wstring ws = root + L"\\x;y\\ws";
+    ASSERT_TRUE(MakeFolder(decoys));
+    ASSERT_TRUE(MakeFolder(decoys + L"\\bin"));
+    ASSERT_TRUE(MakeFolder(root + L"\\x;y"));
+    ASSERT_TRUE(MakeFolder(ws));
+    ASSERT_TRUE(MakeFolder(ws + L"\\bin"));
+    ASSERT_TRUE(WriteBytes(decoys + L"\\" + c.decoy, "foreign"));
+    if (c.file) {
+      ASSERT_TRUE(WriteBytes(ws + L"\\" + c.file, "MZ"));
+    }
+    Search s = Locate(ws);
+    EXPECT_EQ(s.found, c.file != nullptr) << s.installer;
+    if (c.file) {
+      EXPECT_TRUE(SameFile(s.installer, ws + L"\\" + c.file)) << s.installer;
+    }
+    Wipe(root);
+  }
+}
+
 TEST(FindByPattern, ResolvesPatternsToExistingPaths) {
   std::wstring root = FreshFolder(L"pattern");
   ASSERT_TRUE(MakeFolder(root + L"\\one"));
