@@ -1,7 +1,7 @@
 // Builds launcher packages in memory for tests and benchmarks: a 16-byte
 // header (archive offset, archive length, 8 zero bytes) and a ZIP archive
-// written the way common tools write one, with switches for the damaged
-// forms the extraction must refuse. Entry content may be given whole or made
+// (zip_writer.h) laid out the way common tools write one, with switches for
+// the damaged forms the extraction must refuse. Entry content may be given whole or made
 // piece by piece by a generator, so that huge entries cost only their
 // compressed size.
 #pragma once
@@ -9,7 +9,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "tests/payload/zip_writer.h"
 
 namespace package_builder {
 
@@ -47,10 +50,6 @@ inline PackageEntry File(const std::string& name, const std::string& data, uint3
   return e;
 }
 
-inline void Put(std::string& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 struct Encoded {
   std::string bytes;
   uint32_t crc = 0;
@@ -63,7 +62,7 @@ inline Encoded Encode(const PackageEntry& e) {
   r.crc = crc32(0, nullptr, 0);
   z_stream z{};
   if (e.deflate) deflateInit2(&z, e.level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::vector<uint8_t> piece(1 << 20), out(1 << 20);
+  std::vector<uint8_t> piece(1 << 20);
   uint64_t total = e.generator ? e.generatedSize : e.data.size();
   uint64_t at = 0;
   do {
@@ -75,111 +74,53 @@ inline Encoded Encode(const PackageEntry& e) {
     }
     r.crc = crc32(r.crc, src, static_cast<uInt>(n));
     at += n;
-    if (!e.deflate) {
+    if (e.deflate)
+      zip_writer::DeflatePiece(&z, src, n, at == total, &r.bytes);
+    else
       r.bytes.append(reinterpret_cast<const char*>(src), n);
-      continue;
-    }
-    z.next_in = const_cast<Bytef*>(src);
-    z.avail_in = static_cast<uInt>(n);
-    int flush = at == total ? Z_FINISH : Z_NO_FLUSH;
-    int status;
-    do {
-      z.next_out = out.data();
-      z.avail_out = static_cast<uInt>(out.size());
-      status = deflate(&z, flush);
-      r.bytes.append(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
-    } while (z.avail_out == 0 || (flush == Z_FINISH && status != Z_STREAM_END));
   } while (at < total);
   if (e.deflate) deflateEnd(&z);
   r.size = total;
   return r;
 }
 
-// The ZIP archive of the entries, with UTF-8 names (bit 11) and MS-DOS as
-// the host, so that the external attributes are the MS-DOS attribute byte.
+// The entry as the archive writer takes it: UTF-8 name (bit 11), MS-DOS as
+// the host, so that the external attributes are the MS-DOS attribute byte,
+// and a ZIP64 extra field in the directory with the two sizes only.
+inline zip_writer::WriterEntry ToWriterEntry(const PackageEntry& e) {
+  Encoded enc = Encode(e);
+  zip_writer::WriterEntry w;
+  w.name = e.name;
+  w.crc = enc.crc ^ e.crcFlip;
+  w.compressedSize = enc.bytes.size();
+  w.uncompressedSize = enc.size;
+  w.data = std::move(enc.bytes);
+  w.method = e.method != 0xFFFF ? e.method : (e.deflate ? 8 : 0);
+  w.flags = static_cast<uint16_t>(0x0800 | e.extraFlags);
+  w.externalAttributes = e.attributes;
+  w.descriptor = e.descriptor;
+  w.descriptorWide = e.zip64;
+  w.zip64 = e.zip64;
+  w.zip64SizesOnly = true;
+  w.madeBy = e.zip64 ? 45 : 20;
+  w.dosDateTime = 0x21u << 16;  // 1980-01-01 00:00
+  return w;
+}
+
+// The ZIP archive of the entries.
 inline std::string BuildZip(const std::vector<PackageEntry>& entries) {
-  std::string zip, central;
-  for (const PackageEntry& e : entries) {
-    Encoded enc = Encode(e);
-    uint32_t crc = enc.crc ^ e.crcFlip;
-    uint16_t method = e.method != 0xFFFF ? e.method : (e.deflate ? 8 : 0);
-    uint16_t flags = 0x0800 | (e.descriptor ? 0x0008 : 0) | e.extraFlags;
-    uint16_t version = e.zip64 ? 45 : 20;
-    uint64_t offset = zip.size();
-    uint32_t small32 = e.zip64 ? 0xFFFFFFFFu : 0;
-    std::string extra;
-    if (e.zip64) {
-      Put(extra, 1, 2);
-      Put(extra, 16, 2);
-      Put(extra, e.descriptor ? 0 : enc.size, 8);
-      Put(extra, e.descriptor ? 0 : enc.bytes.size(), 8);
-    }
-    Put(zip, 0x04034b50, 4);
-    Put(zip, version, 2);
-    Put(zip, flags, 2);
-    Put(zip, method, 2);
-    Put(zip, 0, 2);        // time
-    Put(zip, 0x21, 2);     // date: 1980-01-01
-    Put(zip, e.descriptor ? 0 : crc, 4);
-    Put(zip, e.zip64 ? small32 : (e.descriptor ? 0 : enc.bytes.size()), 4);
-    Put(zip, e.zip64 ? small32 : (e.descriptor ? 0 : enc.size), 4);
-    Put(zip, e.name.size(), 2);
-    Put(zip, extra.size(), 2);
-    zip += e.name;
-    zip += extra;
-    zip += enc.bytes;
-    if (e.descriptor) {
-      Put(zip, 0x08074b50, 4);
-      Put(zip, crc, 4);
-      Put(zip, enc.bytes.size(), e.zip64 ? 8 : 4);
-      Put(zip, enc.size, e.zip64 ? 8 : 4);
-    }
-    std::string centralExtra;
-    if (e.zip64) {
-      Put(centralExtra, 1, 2);
-      Put(centralExtra, 16, 2);
-      Put(centralExtra, enc.size, 8);
-      Put(centralExtra, enc.bytes.size(), 8);
-    }
-    Put(central, 0x02014b50, 4);
-    Put(central, version, 2);  // made by MS-DOS
-    Put(central, version, 2);
-    Put(central, flags, 2);
-    Put(central, method, 2);
-    Put(central, 0, 2);
-    Put(central, 0x21, 2);
-    Put(central, crc, 4);
-    Put(central, e.zip64 ? small32 : enc.bytes.size(), 4);
-    Put(central, e.zip64 ? small32 : enc.size, 4);
-    Put(central, e.name.size(), 2);
-    Put(central, centralExtra.size(), 2);
-    Put(central, 0, 2);  // comment
-    Put(central, 0, 2);  // disk
-    Put(central, 0, 2);  // internal attributes
-    Put(central, e.attributes, 4);
-    Put(central, offset, 4);
-    central += e.name;
-    central += centralExtra;
-  }
-  uint64_t centralOffset = zip.size();
-  zip += central;
-  Put(zip, 0x06054b50, 4);
-  Put(zip, 0, 2);
-  Put(zip, 0, 2);
-  Put(zip, entries.size(), 2);
-  Put(zip, entries.size(), 2);
-  Put(zip, central.size(), 4);
-  Put(zip, centralOffset, 4);
-  Put(zip, 0, 2);
-  return zip;
+  std::vector<zip_writer::WriterEntry> written;
+  written.reserve(entries.size());
+  for (const PackageEntry& e : entries) written.push_back(ToWriterEntry(e));
+  return zip_writer::BuildArchive(written);
 }
 
 // The resource: header, then the archive.
 inline std::string WrapPackage(const std::string& zip) {
   std::string package;
-  Put(package, 16, 4);
-  Put(package, zip.size(), 4);
-  Put(package, 0, 8);
+  zip_writer::Put32(package, 16);
+  zip_writer::Put32(package, static_cast<uint32_t>(zip.size()));
+  zip_writer::Put64(package, 0);
   return package + zip;
 }
 
