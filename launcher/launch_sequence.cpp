@@ -116,11 +116,15 @@ int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
   Hooks.showWindow(SplashWindow, SW_SHOW);
   Hooks.pumpMessages(0, false);
 
-  // A folder that could not be made anew is never used: whatever stands
-  // under its name may not be ours.
-  run->workspaceToRemove = true;
+  // A folder that could not be made anew is never used, nor removed:
+  // whatever stands under its name (or under a cut name) may not be ours.
   const bool prepared = Stages.prepareWorkspace(run->scratch, run->workspace) != 0;
-  if (prepared) Stages.grantWorkspaceAccess(run->workspace);
+  if (prepared) {
+    run->workspaceToRemove = true;
+    Stages.grantWorkspaceAccess(run->workspace);
+  } else {
+    run->workspace[0] = L'\0';
+  }
   if (!prepared || !Stages.extractPayload(run->workspace))
     return Fail(run, L"Payload Extraction Failed",
                 L"Setup was unable to extract its payload package");

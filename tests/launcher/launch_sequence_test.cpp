@@ -251,23 +251,24 @@ struct FailureCase {
   void (*setUp)(Script*);
   const wchar_t* box;  // null: no box from the sequence
   bool cleanedUp;
+  bool removed;  // the workspace is removed in the clean-up
 };
 
 TEST_F(Sequence, FailuresAreReportedOnceAndCleanedUp) {
   const FailureCase cases[] = {
       {"no window", [](Script* s) { s->windowOk = false; },
        L"box Window Creation Failed | Setup was unable to create a user interface | 00051030 | desktop",
-       false},
+       false, false},
       {"workspace not made anew", [](Script* s) { s->prepareOk = false; },
        L"box Payload Extraction Failed | Setup was unable to extract its payload package | 00051030 | splash",
-       true},
+       true, false},
       {"extraction failed", [](Script* s) { s->extractOk = false; },
        L"box Payload Extraction Failed | Setup was unable to extract its payload package | 00051030 | splash",
-       true},
+       true, true},
       {"no installer", [](Script* s) { s->locateOk = false; },
        L"box Installer Not Found | Setup could not locate the installer binary 'Setup.exe' | 00051030 | splash",
-       true},
-      {"start failed", [](Script* s) { s->handoverResult = 0; }, nullptr, true},
+       true, true},
+      {"start failed", [](Script* s) { s->handoverResult = 0; }, nullptr, true, true},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -283,7 +284,7 @@ TEST_F(Sequence, FailuresAreReportedOnceAndCleanedUp) {
     } else {
       EXPECT_TRUE(boxes.empty());
     }
-    EXPECT_EQ(Only(L"remove").size(), c.cleanedUp ? 1u : 0u);
+    EXPECT_EQ(Only(L"remove").size(), c.removed ? 1u : 0u);
     EXPECT_EQ(Only(L"destroy").size(), c.cleanedUp ? 1u : 0u);
     if (c.cleanedUp) {
       EXPECT_EQ(script_.log.back(), L"destroy splash");
@@ -326,6 +327,20 @@ TEST_F(Sequence, EntryPointPassesTheInstallersExitCodeOrMinus99) {
   EXPECT_EQ(static_cast<DWORD>(LauncherMain(GetModuleHandleW(nullptr), nullptr,
                                             const_cast<PWSTR>(L""), SW_SHOW)),
             4294967197u);
+}
+
+TEST_F(Sequence, AWorkspaceThatWasNotMadeIsNeverRemoved) {
+  // The name was cut or held something that could not be cleared: what
+  // stands there is not the launcher's, though the buffer names it.
+  script_.prepareOk = false;
+  EXPECT_EQ(LauncherMain(GetModuleHandleW(nullptr), nullptr, const_cast<PWSTR>(L""), SW_SHOW), -99);
+  EXPECT_EQ(Only(L"remove").size(), 0u);
+  EXPECT_EQ(Only(L"extract").size(), 0u);
+  const auto boxes = Only(L"box");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0],
+            L"box Payload Extraction Failed | Setup was unable to extract its payload package | 00051030 | splash");
+  EXPECT_EQ(script_.log.back(), L"destroy splash");
 }
 
 TEST_F(Sequence, FaultInsideTheSequenceStillCleansUp) {
