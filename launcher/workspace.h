@@ -12,6 +12,8 @@
 // 276 units. On return workspace holds the folder's path and scratch that
 // path followed by "\_unused.tmp". Anything already standing under the
 // folder's name is removed first (a link only unlinked, never followed).
+// The folder is private from its first moment: it is made with the
+// workspace's own protected access list, never the parent's.
 // Returns 1 when the folder was made anew, 0 when it could not be: the
 // caller must not use a folder it did not make.
 int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace);
@@ -36,6 +38,11 @@ int MakeWorkspaceTrustees(WorkspaceTrustees* trustees);
 // administrators have full control; all inherited by files and subfolders.
 // The entries point into trustees, which must outlive them.
 void FillWorkspaceAccess(WorkspaceTrustees* trustees, EXPLICIT_ACCESS_W* entries);
+
+// Builds the workspace's access list from the entries above, filling
+// trustees on the way. Returns 1 with *list owned by the caller (LocalFree),
+// or 0 with *list null.
+int MakeWorkspaceAccessList(WorkspaceTrustees* trustees, PACL* list);
 
 // Replaces the folder's access list by the workspace's own, not inheriting
 // from the parent. Returns 1 when applied, 0 otherwise.

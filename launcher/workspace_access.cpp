@@ -51,6 +51,17 @@ void FillWorkspaceAccess(WorkspaceTrustees* trustees, EXPLICIT_ACCESS_W* entries
   FillEntry(&entries[4], trustees->administrators.sid, GENERIC_ALL, TRUSTEE_IS_GROUP);
 }
 
+int MakeWorkspaceAccessList(WorkspaceTrustees* trustees, PACL* list) {
+  if (!list) return 0;
+  *list = nullptr;
+  if (!MakeWorkspaceTrustees(trustees)) return 0;
+  EXPLICIT_ACCESS_W entries[kWorkspaceAccessCount];
+  FillWorkspaceAccess(trustees, entries);
+  if (SetEntriesInAclW(kWorkspaceAccessCount, entries, nullptr, list) == ERROR_SUCCESS) return 1;
+  *list = nullptr;
+  return 0;
+}
+
 int GrantWorkspaceAccess(const wchar_t* folder) {
   wchar_t path[MAX_PATH] = {};
   if (!folder || StrCopyBounded(path, MAX_PATH, folder) != kStrOk) return 0;  // never a cut path
@@ -60,13 +71,10 @@ int GrantWorkspaceAccess(const wchar_t* folder) {
   if (QuietAttributes(path) == INVALID_FILE_ATTRIBUTES) return 0;
 
   WorkspaceTrustees trustees;
-  EXPLICIT_ACCESS_W entries[kWorkspaceAccessCount];
   PACL list = nullptr;
   DWORD applied = ERROR_GEN_FAILURE;
   bool ran = RunGuarded([&] {
-    if (!MakeWorkspaceTrustees(&trustees)) return;
-    FillWorkspaceAccess(&trustees, entries);
-    if (SetEntriesInAclW(kWorkspaceAccessCount, entries, nullptr, &list) != ERROR_SUCCESS) return;
+    if (!MakeWorkspaceAccessList(&trustees, &list)) return;
     // Protected: entries inherited from a shared parent (such as "C:\TEMP")
     // would otherwise let other users write here again.
     applied = SetNamedSecurityInfoW(path, SE_FILE_OBJECT,

@@ -21,6 +21,23 @@ bool ClearWorkspaceName(const wchar_t* path) {
   return QuietAttributes(path) == INVALID_FILE_ATTRIBUTES;
 }
 
+// Makes the folder with the workspace's protected access list already in
+// place, so that no other user can add a file to it, even in the moment
+// before GrantWorkspaceAccess runs. True when the folder was made.
+bool CreatePrivateFolder(const wchar_t* path) {
+  WorkspaceTrustees trustees;
+  PACL list = nullptr;
+  if (!MakeWorkspaceAccessList(&trustees, &list)) return false;
+  LocalOwner listOwner(list);
+  SECURITY_DESCRIPTOR descriptor;
+  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE) ||
+      !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+    return false;
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
+  return CreateDirectoryW(path, &attributes) != FALSE;
+}
+
 }  // namespace
 
 int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace) {
@@ -46,5 +63,5 @@ int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace) {
   // stale or foreign files: it is never used as it is.
   if (!ClearWorkspaceName(workspace)) return 0;
   // Fails when someone planted the name again meanwhile; that is a failure.
-  return CreateDirectoryW(workspace, nullptr) ? 1 : 0;
+  return CreatePrivateFolder(workspace) ? 1 : 0;
 }

@@ -57,6 +57,44 @@ TEST_F(WorkspaceTest, MakesTheFolderNamedAfterTheProcess) {
   EXPECT_FALSE(Exists(p.scratch)) << "the leaf name is never created";
 }
 
+// The folder's access list as text ("D:P(A;OICI;...)..."), "?" when unreadable.
+std::wstring AccessText(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return L"?";
+  LPWSTR text = nullptr;
+  std::wstring s = L"?";
+  if (ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                           DACL_SECURITY_INFORMATION, &text, nullptr))
+    s = text;
+  LocalFree(text);
+  LocalFree(descriptor);
+  return s;
+}
+
+TEST_F(WorkspaceTest, TheFolderIsPrivateFromTheMomentItIsMade) {
+  // Before any grant, the folder already carries what a folder made with the
+  // workspace's protected list carries, not what its parent passes on.
+  std::wstring reference = FreshFolder(L"private_reference");
+  Wipe(reference);
+  WorkspaceTrustees trustees;
+  PACL list = nullptr;
+  ASSERT_EQ(MakeWorkspaceAccessList(&trustees, &list), 1);
+  SECURITY_DESCRIPTOR descriptor;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE));
+  ASSERT_TRUE(SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED));
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
+  ASSERT_TRUE(CreateDirectoryW(reference.c_str(), &attributes));
+  LocalFree(list);
+
+  Prepared p = Prepare();
+  ASSERT_EQ(p.result, 1);
+  EXPECT_EQ(AccessText(p.workspace), AccessText(reference));
+  Wipe(reference);
+}
+
 TEST_F(WorkspaceTest, ReplacesAPlantedFolderWithAnEmptyOne) {
   std::wstring planted = ExpectedWorkspace();
   ASSERT_TRUE(MakeFolder(planted));
