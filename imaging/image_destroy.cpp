@@ -67,6 +67,9 @@ int DestroyImage(ImageRecord* image) {
   context->lastError = ImgErrGeneral;
   if (!ReleaseStorage(image)) return 0;
   InterlockedExchange(&image->lockCount, 0);
-  image->state = 0;
+  // Closing stays set until the clear below empties the record: a lock that
+  // counts itself after the release must still see closing or a cleared
+  // tag, never a record that looks whole over released storage.
+  if (ImageCrossingHook) ImageCrossingHook(ImageCrossing::DestroyBeforeClear);
   return ClearRecordFrom(image, 0) ? 1 : 0;
 }

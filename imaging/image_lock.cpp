@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "imaging/image_internal.h"
+#include "imaging/imaging_seams.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ int LockImage(ImageRecord* image, uint32_t flags) {
     InterlockedExchange(&image->ownerThread, 0);
   }
   if (!RefreshGeometry(image)) return 0;
+  if (ImageCrossingHook) ImageCrossingHook(ImageCrossing::LockBeforeCount);
   if (InterlockedIncrement(&image->lockCount) > 255) RaiseNotification(ImgNoteLockCount);
   // A destruction that began after the test above has either seen this
   // count (and waits for it) or already released the storage: in that case

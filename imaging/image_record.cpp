@@ -8,6 +8,7 @@
 ImageWaitTimes ImageWaits = {5000, 2000};
 volatile LONG CreateForcedFailure = CreateFailNone;
 volatile LONG ForcedRecordFaults = 0;
+void (*volatile ImageCrossingHook)(ImageCrossing point) = nullptr;
 
 void FaultIfForced() {
   if (ForcedRecordFaults > 0 && InterlockedDecrement(&ForcedRecordFaults) >= 0)

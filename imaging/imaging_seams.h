@@ -53,3 +53,10 @@ void FaultIfForced();
 
 // The exit code of the thread with this id cannot be read (0: none).
 extern volatile DWORD UnreadableExitCodeThread;
+
+// Called, when set, where a lock and a destruction of the same image can
+// cross: in LockImage after the geometry is read and before the lock is
+// counted, and in DestroyImage after the storage is released and before the
+// record is cleared.
+enum class ImageCrossing { LockBeforeCount, DestroyBeforeClear };
+extern void (*volatile ImageCrossingHook)(ImageCrossing point);
