@@ -34,8 +34,9 @@ void ComposeInstallerError(wchar_t* buffer, const wchar_t* installer, DWORD erro
 // when given, is the installer opened for reading with no sharing for
 // writing or deleting since before its signature was checked, so the file
 // cannot be swapped between the check and the start; this function closes
-// it once the start attempts are over and sets it to INVALID_HANDLE_VALUE. After a start the window is hidden and the
-// installer waited for until its process has ended.
+// it once the start attempts are over and sets it to INVALID_HANDLE_VALUE.
+// After a start the window is hidden and the installer waited for until its
+// process has ended.
 // Returns 1 when the installer ran and ended (*exitCode, when given, gets
 // its exit code; STILL_ACTIVE when that cannot be read), 0 when it could not
 // be started (the "Installer Error" box has then been shown).

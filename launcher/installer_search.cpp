@@ -20,6 +20,13 @@ size_t WorkLength(const wchar_t* text) {
 
 bool Exists(const wchar_t* path) { return FileExists(path) || DirectoryExists(path); }
 
+// Appends one component to a work buffer's path; an empty path takes the
+// component as it stands.
+void AppendComponent(wchar_t* path, wchar_t* component) {
+  if (!path[0]) StrCopyBounded(path, kWork, component);
+  else JoinPath(path, kWork, component);
+}
+
 // Copies an existing path into out when it fits whole.
 int Confirm(const wchar_t* path, wchar_t* out, size_t capacity) {
   size_t length = WorkLength(path);
@@ -69,8 +76,7 @@ int FindByPattern(const wchar_t* pattern, wchar_t* out, size_t capacity) {
   size_t count = SplitComponents(split, parts, kWork / 2);
   for (size_t i = 0; i < count; ++i) {
     StrCopyBounded(saved, kWork, current);
-    if (!current[0]) StrCopyBounded(current, kWork, parts[i]);
-    else JoinPath(current, kWork, parts[i]);
+    AppendComponent(current, parts[i]);
     if (WorkLength(current) == kWork) return 0;
     if (!IsWildcard(parts[i])) continue;
 
@@ -90,8 +96,7 @@ int FindByPattern(const wchar_t* pattern, wchar_t* out, size_t capacity) {
       // Joined, never resolved through a search path: a search path is split
       // at ';', which a folder name may hold, and would lead elsewhere.
       StrCopyBounded(current, kWork, saved);
-      if (!current[0]) StrCopyBounded(current, kWork, found.cFileName);
-      else JoinPath(current, kWork, found.cFileName);
+      AppendComponent(current, found.cFileName);
       if (WorkLength(current) == kWork) continue;
       JoinPath(current, kWork, remainder);
       if (WorkLength(current) == kWork) continue;
@@ -105,7 +110,7 @@ int FindByPattern(const wchar_t* pattern, wchar_t* out, size_t capacity) {
 bool LocateInstaller(const wchar_t* workspace, wchar_t* scratch, wchar_t* installer) {
   if (!workspace || !scratch || !installer) return false;
   wchar_t name[] = L"Setup.exe";  // JoinPath may change its tail in place
-  if (BuildPattern(scratch, workspace, name) && (FileExists(scratch) || DirectoryExists(scratch)) &&
+  if (BuildPattern(scratch, workspace, name) && Exists(scratch) &&
       StrCopyBounded(installer, kWidePathCapacity, scratch) == kStrOk)
     return true;
 

@@ -21,12 +21,7 @@ struct RemoveJob {
   RemoveFilter filter;
 };
 
-DWORD SystemAttributes(const std::wstring& path) {
-  ErrorModeBracket quiet(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  return GetFileAttributesW(path.c_str());
-}
-
-bool Exists(const std::wstring& path) { return SystemAttributes(path) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) { return QuietAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The extended-length form of an absolute path; empty when there is none.
 std::wstring ExtendedForm(const wchar_t* path) {
@@ -113,7 +108,7 @@ TreeResult RemoveFolderTree(const RemoveJob& job, const TreePath& folder) {
         ++kept;
         continue;
       }
-      DWORD attributes = SystemAttributes(entry.system);
+      DWORD attributes = QuietAttributes(entry.system.c_str());
       if (attributes == INVALID_FILE_ATTRIBUTES) continue;
       if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A junction or symbolic link: unlink it, never enter it.
@@ -167,7 +162,7 @@ int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilte
   TreePath root;
   root.system = ExtendedForm(folder);  // resolved before the current directory moves
   if (root.system.empty() || IsVolumeRoot(root.system)) return 0;
-  DWORD attributes = SystemAttributes(root.system);
+  DWORD attributes = QuietAttributes(root.system.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
   root.plain.assign(folder, length);
   while (root.plain.size() > 3 && wcschr(L"\\/", root.plain.back())) root.plain.pop_back();

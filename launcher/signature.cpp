@@ -3,6 +3,8 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include "launcher/path_utils.h"
+
 namespace {
 
 using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
@@ -20,12 +22,11 @@ WinVerifyTrustFn LoadWinVerifyTrust() {
   if (!module) {
     // Systems without the search flags refuse them; name the file in full
     // and let its own dependencies come from its folder.
-    static const wchar_t leaf[] = L"\\wintrust.dll";
-    const UINT leafLength = sizeof(leaf) / sizeof(leaf[0]);  // terminator included
-    wchar_t path[MAX_PATH + 16] = {};
+    wchar_t path[kWidePathCapacity] = {};
     const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    for (UINT i = 0; i < leafLength; ++i) path[length + i] = leaf[i];
+    if (length == 0 || length >= MAX_PATH ||
+        StrAppendBounded(path, kWidePathCapacity, L"\\wintrust.dll") != kStrOk)
+      return nullptr;
     module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
   if (!module) return nullptr;

@@ -62,7 +62,7 @@ bool FileCrc(const std::wstring& path, unsigned long* crc) {
   return true;
 }
 
-// Lists folder's tree below prefix, names sorted by the enumeration's order.
+// Lists folder's tree below prefix, in the enumeration's order.
 void ListTree(const std::wstring& folder, const std::wstring& prefix, std::string* out) {
   WIN32_FIND_DATAW entry;
   HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);

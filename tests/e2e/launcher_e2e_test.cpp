@@ -42,7 +42,6 @@ struct Title {
 
 struct Outcome {
   DWORD exitCode = 0;
-  DWORD pid = 0;
   std::vector<Box> boxes;
   std::vector<Title> titles;  // each change of the splash window's title
   std::wstring workspace;
@@ -162,7 +161,6 @@ Outcome RunLauncher(const wchar_t* package, const std::wstring& arguments,
     return outcome;
   }
   CloseHandle(process.hThread);
-  outcome.pid = process.dwProcessId;
   wchar_t name[64];
   wsprintfW(name, L"_qln_setup_sfx_%08x", process.dwProcessId);
   outcome.workspace = TempFolder() + name;

@@ -44,10 +44,7 @@ BOOL WINAPI FakeShell(SHELLEXECUTEINFOW* launch) {
   Seen->shellTimes.push_back(ReadTimestamp());
   Seen->lastLaunch = *launch;
   Seen->lastParameters = launch->lpParameters ? launch->lpParameters : L"<null>";
-  HANDLE probe = CreateFileW(Seen->installer.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
-  Seen->fileLockedDuringStart = probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
-  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+  Seen->fileLockedDuringStart = test_tree::HeldAgainstWriting(Seen->installer);
   if (Seen->failuresLeft > 0) {
     --Seen->failuresLeft;
     SetLastError(ERROR_ACCESS_DENIED);

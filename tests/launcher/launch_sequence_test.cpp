@@ -81,10 +81,7 @@ bool FakeLocate(const wchar_t*, wchar_t*, wchar_t* installer) {
 }
 int FakeVerify(const wchar_t* path) {
   S->nowMs += 30;  // a check takes a while
-  HANDLE probe = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
-  S->lockedDuringCheck = probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
-  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+  S->lockedDuringCheck = test_tree::HeldAgainstWriting(path);
   const bool ok = S->verifiesAfter >= 0 &&
                   static_cast<double>(S->nowMs - S->stageStartMs) / 1000.0 >= S->verifiesAfter;
   S->Note(ok ? L"verify 1" : L"verify 0");

@@ -48,6 +48,17 @@ inline std::string ReadBytes(const std::wstring& path, bool* ok = nullptr) {
   return bytes;
 }
 
+// True when the file cannot be opened for writing because someone holds it
+// open without sharing writes (whatever the opener itself would share).
+inline bool HeldAgainstWriting(const std::wstring& path) {
+  HANDLE f = CreateFileW(Long(path).c_str(), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(f);
+  return false;
+}
+
 // Deletes a tree by any means (test clean-up only).
 inline void Wipe(const std::wstring& path) {
   std::wstring l = Long(path);
