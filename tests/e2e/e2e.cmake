@@ -31,7 +31,10 @@ set(E2E_LAUNCHERS)
 foreach(name happy unsigned altered noinstaller damaged)
   set(dir ${E2E}/${name})
   file(MAKE_DIRECTORY ${dir})
-  set(deps ${PACKAGE_SCRIPT} launcher_fixtures)
+  # The fixture files themselves, not only their target: a target alone
+  # orders the build but never repacks a package when a fixture changes.
+  set(deps ${PACKAGE_SCRIPT} launcher_fixtures ${E2E_FIX}/signed.exe ${E2E_FIX}/unsigned.exe
+           ${E2E_FIX}/altered.exe)
   if(name STREQUAL damaged)
     list(APPEND deps ${E2E}/damaged.zip)
   endif()
