@@ -56,10 +56,7 @@ bool MakeDibSection(ImageRecord* image, int32_t w, int32_t h) {
   if (ForcedToFail(CreateFailDescription) || !GetObjectType(image->dib) ||
       !DescribeDib(image->dib, &description))
     return false;
-  image->width = std::abs(description.dsBm.bmWidth);
-  image->height = std::abs(description.dsBm.bmHeight);
-  image->stride = description.dsBm.bmWidthBytes / 4;
-  image->pixels = static_cast<uint32_t*>(description.dsBm.bmBits);
+  TakeDibGeometry(image, description);
   return true;
 }
 

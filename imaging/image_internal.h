@@ -16,6 +16,9 @@ bool MemoryKindValid(const ImageRecord* image);
 // Fills *out from the DIB section; false when the handle describes none.
 bool DescribeDib(HBITMAP dib, DIBSECTION* out);
 
+// Copies the section's size, stride and bits into the record's cache.
+void TakeDibGeometry(ImageRecord* image, const DIBSECTION& description);
+
 // Reads the pixel and stores it back, under the fault guard. The store is an
 // exchange of the value with itself, so that it never undoes a concurrent
 // write by another lock holder.

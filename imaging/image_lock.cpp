@@ -1,7 +1,5 @@
 // LockImage and UnlockImage: counted locks around pixel access, with an
 // optional exclusive claim on later lockers.
-#include <cstdlib>
-
 #include "imaging/image_internal.h"
 #include "imaging/imaging_seams.h"
 
@@ -18,10 +16,7 @@ bool RefreshDibGeometry(ImageRecord* image) {
     Sleep(0);
     if (!DescribeDib(image->dib, &description)) return false;
   }
-  image->width = std::abs(description.dsBm.bmWidth);
-  image->height = std::abs(description.dsBm.bmHeight);
-  image->stride = description.dsBm.bmWidthBytes / 4;
-  image->pixels = static_cast<uint32_t*>(description.dsBm.bmBits);
+  TakeDibGeometry(image, description);
   return image->pixels && TouchPixel(image->pixels);
 }
 

@@ -1,4 +1,5 @@
 // Checks and guarded writes shared by the image operations.
+#include <cstdlib>
 #include <cstring>
 
 #include "imaging/image_internal.h"
@@ -33,6 +34,13 @@ bool MemoryKindValid(const ImageRecord* image) {
 bool DescribeDib(HBITMAP dib, DIBSECTION* out) {
   memset(out, 0, sizeof *out);
   return dib && GetObjectW(dib, sizeof *out, out) != 0;
+}
+
+void TakeDibGeometry(ImageRecord* image, const DIBSECTION& description) {
+  image->width = std::abs(description.dsBm.bmWidth);
+  image->height = std::abs(description.dsBm.bmHeight);
+  image->stride = description.dsBm.bmWidthBytes / 4;
+  image->pixels = static_cast<uint32_t*>(description.dsBm.bmBits);
 }
 
 bool TouchPixel(uint32_t* pixel) {

@@ -1,6 +1,4 @@
 // RefreshImage: re-read an image's size from its storage.
-#include <cstdlib>
-
 #include "imaging/image_internal.h"
 
 int RefreshImage(ImageRecord* image) {
@@ -17,10 +15,7 @@ int RefreshImage(ImageRecord* image) {
     case KindDibSection: {
       DIBSECTION description;
       if (!GetObjectType(image->dib) || !DescribeDib(image->dib, &description)) return 0;
-      image->width = std::abs(description.dsBm.bmWidth);
-      image->height = std::abs(description.dsBm.bmHeight);
-      image->stride = description.dsBm.bmWidthBytes / 4;
-      image->pixels = static_cast<uint32_t*>(description.dsBm.bmBits);
+      TakeDibGeometry(image, description);
       return reinterpret_cast<uintptr_t>(description.dsBm.bmBits) > 0x10000 ? 1 : 0;
     }
     case KindOwnMemory:

@@ -60,6 +60,25 @@ struct Event {
   void Wait() { WaitForSingleObject(h.h, INFINITE); }
 };
 
+// A thread that takes an exclusive lock on the image and holds it until
+// Release, then for holdMs more before it unlocks.
+struct ExclusiveOwner {
+  Event locked, release;
+  Thread thread;
+  ExclusiveOwner(ImageRecord* image, DWORD holdMs)
+      : thread([this, image, holdMs] {
+          ASSERT_EQ(LockImage(image, LockExclusive), 1);
+          locked.Set();
+          release.Wait();
+          Sleep(holdMs);
+          UnlockImage(image, LockExclusive);
+        }) {
+    locked.Wait();
+  }
+  void Release() { release.Set(); }
+  ~ExclusiveOwner() { Release(); }
+};
+
 // The image waits of this file are short, so that time-outs are quick.
 class ImageLock : public ::testing::Test {
  protected:
@@ -136,17 +155,9 @@ TEST_F(ImageLock, TheLockCounterReportsItsBounds) {
 }
 
 TEST_F(ImageLock, ExclusiveWaitEndsWhenTheOwnerUnlocks) {
-  Event locked, release;
-  Thread owner([&] {
-    ASSERT_EQ(LockImage(&image, LockExclusive), 1);
-    locked.Set();
-    release.Wait();
-    Sleep(100);
-    UnlockImage(&image, LockExclusive);
-  });
-  locked.Wait();
+  ExclusiveOwner owner(&image, 100);
   NoteCounter notes;
-  release.Set();
+  owner.Release();
   DWORD began = GetTickCount();
   ASSERT_EQ(LockImage(&image, 0), 1);
   DWORD took = GetTickCount() - began;
@@ -177,14 +188,7 @@ TEST_F(ImageLock, ExclusiveWaitEndsWhenTheOwnerEnds) {
 }
 
 TEST_F(ImageLock, ExclusiveWaitGivesUpAfterItsTime) {
-  Event locked, release;
-  Thread owner([&] {
-    ASSERT_EQ(LockImage(&image, LockExclusive), 1);
-    locked.Set();
-    release.Wait();
-    UnlockImage(&image, 0);
-  });
-  locked.Wait();
+  ExclusiveOwner owner(&image, 0);
   NoteCounter notes;
   DWORD began = GetTickCount();
   EXPECT_EQ(LockImage(&image, 0), 1);
@@ -195,7 +199,7 @@ TEST_F(ImageLock, ExclusiveWaitGivesUpAfterItsTime) {
   // The claim is dropped; the caller holds its own lock.
   EXPECT_EQ(image.ownerThread, 0);
   EXPECT_EQ(UnlockImage(&image, 0), 1);
-  release.Set();
+  owner.Release();
 }
 
 TEST_F(ImageLock, DestroyRefusesNewLocksWhileItWaits) {
@@ -230,16 +234,8 @@ TEST_F(ImageLock, DestroyRefusesNewLocksWhileItWaits) {
 }
 
 TEST_F(ImageLock, DestroyWaitsForAForeignOwner) {
-  Event locked, release;
-  Thread owner([&] {
-    ASSERT_EQ(LockImage(&image, LockExclusive), 1);
-    locked.Set();
-    release.Wait();
-    Sleep(60);
-    UnlockImage(&image, LockExclusive);
-  });
-  locked.Wait();
-  release.Set();
+  ExclusiveOwner owner(&image, 60);
+  owner.Release();
   NoteCounter notes;
   DWORD began = GetTickCount();
   EXPECT_EQ(DestroyImage(&image), 1);
