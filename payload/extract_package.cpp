@@ -29,7 +29,6 @@ struct Extraction {
   wchar_t target[kNameUnits];
   wchar_t madeParent[kNameUnits];  // the folder the last entry's parents were made for
   HANDLE file;         // the entry being written; INVALID_HANDLE_VALUE between entries
-  uint64_t written;    // bytes of the entry that reached the file
   DWORD lastPump;
 };
 
@@ -41,7 +40,6 @@ bool WritePiece(void* context, const uint8_t* bytes, size_t count) {
     DWORD take = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
     DWORD done = 0;
     WriteFile(x->file, bytes, take, &done, nullptr);
-    x->written += done;
     // The count decides, not the call's own result.
     if (done != take) return false;
     bytes += take;
@@ -101,17 +99,14 @@ bool MakeFolderEntry(Extraction* x) {
   return DirectoryExists(folder) != 0;
 }
 
+// Writes one file entry. The reader's success vouches for the whole file: it
+// checks the size and CRC-32 (an empty entry included), and WritePiece stops
+// it at the first piece that did not reach the file whole.
 bool ExtractFileEntry(Extraction* x, uint64_t index) {
   DWORD attributes = (x->info.externalAttributes & kCarriedAttributes) | FILE_ATTRIBUTE_NORMAL;
   x->file = CreateFileW(x->target, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
   if (x->file == INVALID_HANDLE_VALUE) return false;
-  if (x->info.uncompressedSize == 0) {
-    CloseEntryFile(x, true);  // stays empty; nothing is inflated
-    return true;
-  }
-  x->written = 0;
-  ZipStatus status = ZipExtractEntry(x->reader, index, WritePiece, x);
-  bool whole = status == ZipOk && x->written == x->info.uncompressedSize;
+  bool whole = ZipExtractEntry(x->reader, index, WritePiece, x) == ZipOk;
   CloseEntryFile(x, whole);
   return whole;
 }

@@ -9,13 +9,6 @@ namespace {
 
 constexpr int kNameUnits = MAX_PATH;
 
-// Terminates dst at min(its length within 260 units, 259).
-void TerminateWithin(wchar_t* dst) {
-  int length = 0;
-  while (length < kNameUnits && dst[length]) ++length;
-  dst[length < kNameUnits - 1 ? length : kNameUnits - 1] = 0;
-}
-
 }  // namespace
 
 int Utf8ToWide(wchar_t* dst, const char* src) {
@@ -25,8 +18,9 @@ int Utf8ToWide(wchar_t* dst, const char* src) {
     RunGuarded([&] { r = MultiByteToWideChar(CP_UTF8, 0, src, -1, nullptr, 0); });
     return r;
   }
+  // A conversion that succeeds includes the terminator (the source length is
+  // -1), so it ends within the 260 units; a failed one is redone below.
   if (!RunGuarded([&] { r = MultiByteToWideChar(CP_UTF8, 0, src, -1, dst, kNameUnits); })) r = 0;
-  dst[r < kNameUnits - 1 ? r : kNameUnits - 1] = 0;
   if (r == 0) {
     // Byte by byte, each byte widened as a signed 8-bit value.
     size_t count = strlen(src) + 1;
@@ -36,6 +30,5 @@ int Utf8ToWide(wchar_t* dst, const char* src) {
     dst[count - 1] = 0;
     r = -1 - static_cast<int>(count);
   }
-  TerminateWithin(dst);
   return r;
 }

@@ -75,12 +75,18 @@ bool Fits(uint64_t offset, uint64_t length, uint64_t limit) {
   return offset <= limit && length <= limit - offset;
 }
 
+// The fixed part of a record at `at`: its first `length` bytes when they lie
+// before `limit` and open with `signature`, else null.
+const uint8_t* RecordAt(const uint8_t* base, uint64_t at, uint64_t length, uint64_t limit,
+                        uint32_t signature) {
+  if (!Fits(at, length, limit) || Read32(base + at) != signature) return nullptr;
+  return base + at;
+}
+
 }  // namespace
 
 struct ZipReader {
   const uint8_t* base;
-  uint64_t size;
-  uint64_t directoryOffset;
   uint64_t count;
   EntryRecord* entries;  // count records, owned
   uint8_t* output;       // kOutputPiece bytes, owned
@@ -144,8 +150,7 @@ ZipStatus ReadZip64End(const uint8_t* base, uint64_t endOffset, EndFields* field
   const uint64_t locator = endOffset - kZip64LocatorSize;
   if (Read32(base + locator + 4) != 0 || Read32(base + locator + 16) > 1) return ZipErrBadZip64;
   const uint64_t record = Read64(base + locator + 8);
-  if (!Fits(record, kZip64EndMinSize, locator)) return ZipErrBadZip64;
-  if (Read32(base + record) != kZip64EndSignature) return ZipErrBadZip64;
+  if (!RecordAt(base, record, kZip64EndMinSize, locator, kZip64EndSignature)) return ZipErrBadZip64;
   // The record's size field leaves out its own first 12 bytes.
   if (Read64(base + record + 4) != locator - record - 12) return ZipErrBadZip64;
   fields->disk = Read32(base + record + 16);
@@ -214,14 +219,15 @@ ExtraField FindExtraField(const uint8_t* extra, uint32_t length, uint16_t id,
   return result;
 }
 
-// Fills the saturated fields of a central record from its ZIP64 extra field,
-// which holds exactly those fields, in this order.
-ZipStatus ApplyZip64Extra(const uint8_t* extra, uint32_t length, EntryRecord* entry,
-                          uint32_t* diskStart) {
-  const bool needUncompressed = entry->uncompressedSize == 0xFFFFFFFF;
-  const bool needCompressed = entry->compressedSize == 0xFFFFFFFF;
-  const bool needOffset = entry->localHeaderOffset == 0xFFFFFFFF;
-  const bool needDisk = *diskStart == 0xFFFF;
+// Replaces the saturated values among the given fields with those of the
+// ZIP64 extra field, which holds exactly the saturated ones, in this order.
+// A local header passes no offset or disk (null).
+ZipStatus ApplyZip64Extra(const uint8_t* extra, uint32_t length, uint64_t* uncompressed,
+                          uint64_t* compressed, uint64_t* offset, uint32_t* diskStart) {
+  const bool needUncompressed = *uncompressed == 0xFFFFFFFF;
+  const bool needCompressed = *compressed == 0xFFFFFFFF;
+  const bool needOffset = offset && *offset == 0xFFFFFFFF;
+  const bool needDisk = diskStart && *diskStart == 0xFFFF;
   const uint8_t* p = nullptr;
   uint32_t size = 0;
   switch (FindExtraField(extra, length, kZip64ExtraId, &p, &size)) {
@@ -234,9 +240,9 @@ ZipStatus ApplyZip64Extra(const uint8_t* extra, uint32_t length, EntryRecord* en
   const uint32_t wanted = (needUncompressed ? 8 : 0) + (needCompressed ? 8 : 0) +
                           (needOffset ? 8 : 0) + (needDisk ? 4 : 0);
   if (size < wanted) return ZipErrBadZip64;
-  if (needUncompressed) { entry->uncompressedSize = Read64(p); p += 8; }
-  if (needCompressed) { entry->compressedSize = Read64(p); p += 8; }
-  if (needOffset) { entry->localHeaderOffset = Read64(p); p += 8; }
+  if (needUncompressed) { *uncompressed = Read64(p); p += 8; }
+  if (needCompressed) { *compressed = Read64(p); p += 8; }
+  if (needOffset) { *offset = Read64(p); p += 8; }
   if (needDisk) *diskStart = Read32(p);
   return ZipOk;
 }
@@ -246,9 +252,8 @@ ZipStatus ApplyZip64Extra(const uint8_t* extra, uint32_t length, EntryRecord* en
 ZipStatus ReadCentralRecord(const uint8_t* base, uint64_t limit, uint64_t* cursor,
                             EntryRecord* entry) {
   const uint64_t at = *cursor;
-  if (!Fits(at, kCentralHeaderSize, limit)) return ZipErrBadDirectory;
-  const uint8_t* p = base + at;
-  if (Read32(p) != kCentralHeaderSignature) return ZipErrBadDirectory;
+  const uint8_t* p = RecordAt(base, at, kCentralHeaderSize, limit, kCentralHeaderSignature);
+  if (!p) return ZipErrBadDirectory;
   const uint32_t nameLength = Read16(p + 28);
   const uint32_t extraLength = Read16(p + 30);
   const uint32_t commentLength = Read16(p + 32);
@@ -269,24 +274,13 @@ ZipStatus ReadCentralRecord(const uint8_t* base, uint64_t limit, uint64_t* curso
   const uint8_t* name = p + kCentralHeaderSize;
   if (nameLength == 0 || nameLength > kMaxNameLength || memchr(name, 0, nameLength))
     return ZipErrBadName;
-  const ZipStatus status = ApplyZip64Extra(name + nameLength, extraLength, entry, &diskStart);
+  const ZipStatus status =
+      ApplyZip64Extra(name + nameLength, extraLength, &entry->uncompressedSize,
+                      &entry->compressedSize, &entry->localHeaderOffset, &diskStart);
   if (status != ZipOk) return status;
   if (diskStart != 0) return ZipErrBadDirectory;
   *cursor = at + recordSize;
   return ZipOk;
-}
-
-// Reads the ZIP64 sizes of a local header whose size fields are saturated.
-// Returns false when the extra area holds no such field.
-bool ReadLocalZip64Sizes(const uint8_t* extra, uint32_t length, bool needUncompressed,
-                         bool needCompressed, uint64_t* uncompressed, uint64_t* compressed) {
-  const uint8_t* p = nullptr;
-  uint32_t size = 0;
-  if (FindExtraField(extra, length, kZip64ExtraId, &p, &size) != ExtraField::Found) return false;
-  if (size < (needUncompressed ? 8u : 0u) + (needCompressed ? 8u : 0u)) return false;
-  if (needUncompressed) { *uncompressed = Read64(p); p += 8; }
-  if (needCompressed) *compressed = Read64(p);
-  return true;
 }
 
 // Finds the data descriptor after an entry's data. Writers differ: with or
@@ -319,9 +313,8 @@ uint64_t MatchDescriptor(const uint8_t* base, uint64_t at, uint64_t limit,
 // directory at `limit`.
 ZipStatus CheckLocalHeader(const uint8_t* base, uint64_t limit, EntryRecord* entry) {
   const uint64_t at = entry->localHeaderOffset;
-  if (!Fits(at, kLocalHeaderSize, limit)) return ZipErrBadLocalHeader;
-  const uint8_t* p = base + at;
-  if (Read32(p) != kLocalHeaderSignature) return ZipErrBadLocalHeader;
+  const uint8_t* p = RecordAt(base, at, kLocalHeaderSize, limit, kLocalHeaderSignature);
+  if (!p) return ZipErrBadLocalHeader;
   const uint16_t flags = Read16(p + 6);
   const uint16_t method = Read16(p + 8);
   const uint32_t crc = Read32(p + 14);
@@ -340,11 +333,10 @@ ZipStatus CheckLocalHeader(const uint8_t* base, uint64_t limit, EntryRecord* ent
 
   const bool descriptor = (flags & kFlagDescriptor) != 0;
   if (!descriptor) {
-    const bool needUncompressed = uncompressed == 0xFFFFFFFF;
-    const bool needCompressed = compressed == 0xFFFFFFFF;
-    if ((needUncompressed || needCompressed) &&
-        !ReadLocalZip64Sizes(p + kLocalHeaderSize + nameLength, extraLength, needUncompressed,
-                             needCompressed, &uncompressed, &compressed))
+    // The extra area only matters when a size is saturated.
+    if ((uncompressed == 0xFFFFFFFF || compressed == 0xFFFFFFFF) &&
+        ApplyZip64Extra(p + kLocalHeaderSize + nameLength, extraLength, &uncompressed,
+                        &compressed, nullptr, nullptr) != ZipOk)
       return ZipErrBadLocalHeader;
     if (crc != entry->crc32 || compressed != entry->compressedSize ||
         uncompressed != entry->uncompressedSize)
@@ -484,8 +476,7 @@ ZipStatus ZipOpen(const void* data, uint64_t size, ZipReader** reader) {
   if (status != ZipOk) return status;
   if (facts.count > SIZE_MAX / sizeof(EntryRecord)) return ZipErrNoMemory;
 
-  ZipReader* created = new (std::nothrow) ZipReader{base, size, facts.offset, facts.count,
-                                                    nullptr, nullptr};
+  ZipReader* created = new (std::nothrow) ZipReader{base, facts.count, nullptr, nullptr};
   if (!created) return ZipErrNoMemory;
   created->entries = new (std::nothrow) EntryRecord[facts.count ? facts.count : 1];
   created->output = new (std::nothrow) uint8_t[kOutputPiece];

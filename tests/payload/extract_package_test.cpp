@@ -153,6 +153,8 @@ TEST(ExtractPackage, RefusesDamagedAndHostilePackages) {
       {"crc mismatch", BuildPackage({Damaged([](PackageEntry* e) { e->crcFlip = 1; })}), L"x\\victim.bin"},
       {"stored crc mismatch",
        BuildPackage({Damaged([](PackageEntry* e) { e->crcFlip = 0x100; e->deflate = false; })}), L"x\\victim.bin"},
+      {"empty entry with a crc", BuildPackage({Damaged([](PackageEntry* e) { e->data.clear(); e->crcFlip = 1; })}),
+       L"x\\victim.bin"},
       {"truncated archive", Truncated(), L"x\\a.txt"},
       {"empty archive", BuildPackage({}), nullptr},
       {"archive below 22 bytes", ArchiveBelow22(), nullptr},
