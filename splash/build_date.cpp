@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr size_t kTitleCapacity = 260;
-
 // Next token of text split at runs of blanks, or null when none is left.
 char* NextToken(char*& cursor) {
   while (*cursor == ' ') ++cursor;

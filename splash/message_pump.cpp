@@ -96,5 +96,3 @@ int PumpMessages(int budgetMs, bool discardInput) {
   --PumpDepth;
   return 1;
 }
-
-int PumpMessages() { return PumpMessages(0, false); }

@@ -9,7 +9,4 @@ extern int PumpDepth;
 // Returns 1 when the queue ran empty or the budget was spent, 0 when a quit
 // message was met (it is posted again), -1 when nesting was too deep or a
 // window kept asking to be painted.
-int PumpMessages(int budgetMs, bool discardInput);
-
-// The short form: PumpMessages(0, false).
-int PumpMessages();
+int PumpMessages(int budgetMs = 0, bool discardInput = false);

@@ -12,7 +12,6 @@ HWND SplashWindow = nullptr;
 namespace {
 
 constexpr wchar_t kClassName[] = L"QLNneo_SfxBox";
-constexpr size_t kTitleCapacity = 260;
 // Title bar, system menu with close button and a minimise button; no sizing
 // border. WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX = 0x10CA0000.
 constexpr DWORD kStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;

@@ -15,15 +15,6 @@ struct HandleOwner {
   QLN_NO_COPY(HandleOwner);
 };
 
-// CloseHandle for handles whose failure value is INVALID_HANDLE_VALUE (files).
-struct FileOwner {
-  HANDLE h;
-  explicit FileOwner(HANDLE handle = INVALID_HANDLE_VALUE) : h(handle) {}
-  ~FileOwner() { if (h != INVALID_HANDLE_VALUE) CloseHandle(h); }
-  bool ok() const { return h != INVALID_HANDLE_VALUE; }
-  QLN_NO_COPY(FileOwner);
-};
-
 // FindClose for a directory enumeration.
 struct FindOwner {
   HANDLE h;
@@ -31,49 +22,6 @@ struct FindOwner {
   ~FindOwner() { if (h != INVALID_HANDLE_VALUE) FindClose(h); }
   bool ok() const { return h != INVALID_HANDLE_VALUE; }
   QLN_NO_COPY(FindOwner);
-};
-
-// ReleaseDC for a window's device context.
-struct WindowDcOwner {
-  HWND w;
-  HDC dc;
-  WindowDcOwner(HWND window, HDC context) : w(window), dc(context) {}
-  ~WindowDcOwner() { if (dc) ReleaseDC(w, dc); }
-  QLN_NO_COPY(WindowDcOwner);
-};
-
-// DeleteDC for a memory device context.
-struct MemoryDcOwner {
-  HDC dc;
-  explicit MemoryDcOwner(HDC context) : dc(context) {}
-  ~MemoryDcOwner() { if (dc) DeleteDC(dc); }
-  QLN_NO_COPY(MemoryDcOwner);
-};
-
-// Selects the previous GDI object back into its device context.
-struct SelectionOwner {
-  HDC dc;
-  HGDIOBJ old;
-  SelectionOwner(HDC context, HGDIOBJ object) : dc(context), old(SelectObject(context, object)) {}
-  ~SelectionOwner() { if (old && old != HGDI_ERROR) SelectObject(dc, old); }
-  QLN_NO_COPY(SelectionOwner);
-};
-
-// DeleteObject for a GDI object (bitmap, brush).
-struct GdiObjectOwner {
-  HGDIOBJ obj;
-  explicit GdiObjectOwner(HGDIOBJ object = nullptr) : obj(object) {}
-  ~GdiObjectOwner() { if (obj) DeleteObject(obj); }
-  QLN_NO_COPY(GdiObjectOwner);
-};
-
-// GlobalFree for a global memory block.
-struct GlobalOwner {
-  HGLOBAL mem;
-  explicit GlobalOwner(HGLOBAL block = nullptr) : mem(block) {}
-  ~GlobalOwner() { if (mem) GlobalFree(mem); }
-  HGLOBAL release() { HGLOBAL m = mem; mem = nullptr; return m; }
-  QLN_NO_COPY(GlobalOwner);
 };
 
 // LocalFree for blocks the system allocated for us (access lists, messages).

@@ -6,15 +6,12 @@
 #include <string>
 
 #include "launcher/dll_search.h"
+#include "tests/launcher/installer_fixtures.h"
+#include "tests/launcher/test_tree.h"
 
 namespace {
 
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder = path;
-  return folder.substr(0, folder.find_last_of(L"\\/"));
-}
+using installer_fixtures::TestFolder;
 
 // Loads name, reports whether it loaded, and unloads it again so that a
 // later load searches afresh.
@@ -30,19 +27,15 @@ struct PlantedCurrentDirectory {
   std::wstring folder, dll;
   wchar_t previous[MAX_PATH];
   PlantedCurrentDirectory() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder = std::wstring(temp) + L"qln_dll_cwd_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder.c_str(), nullptr);
+    folder = test_tree::FreshFolder(L"dll_cwd");
     dll = folder + L"\\qlnplanted_cwd.dll";
-    CopyFileW((ProgramFolder() + L"\\qlnplanted_cwd.bin").c_str(), dll.c_str(), FALSE);
+    CopyFileW((TestFolder() + L"\\qlnplanted_cwd.bin").c_str(), dll.c_str(), FALSE);
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(folder.c_str());
   }
   ~PlantedCurrentDirectory() {
     SetCurrentDirectoryW(previous);
-    DeleteFileW(dll.c_str());
-    RemoveDirectoryW(folder.c_str());
+    test_tree::Wipe(folder);
   }
 };
 
@@ -62,7 +55,7 @@ TEST(HardenDllSearch, PlantedDllsNoLongerLoadByName) {
   EXPECT_NE(GetProcAddress(version, "GetFileVersionInfoSizeW"), nullptr);
   FreeLibrary(version);
   // A full path is not a search: the caller chose that file.
-  EXPECT_TRUE(LoadsByName((ProgramFolder() + L"\\qlnplanted_app.dll").c_str()));
+  EXPECT_TRUE(LoadsByName((TestFolder() + L"\\qlnplanted_app.dll").c_str()));
 }
 
 }  // namespace
