@@ -228,3 +228,77 @@ bool ValidateImage(ImageRecord* image);
 
 // Exchanges the entire contents of two records. 0 or 1.
 int SwapImages(ImageRecord* a, ImageRecord* b);
+
+// ---------------------------------------------------------------------------
+// Sample maps, point sampling and conversion
+
+// Resampling flags of PointSampleImage and ResampleImage; no other bit counts.
+enum : uint32_t {
+  ResampleClip = 0x100,              // write only inside the context's clip rectangle
+  ResampleViaView = 0x200,           // lock the source once and work on a view of its region
+  ResampleHighQuality = 0x10000000,  // area average / bicubic instead of four-point / bilinear
+};
+
+// Rectangles below are inclusive corners: width = right - left + 1.
+
+// Fills the calling thread's sample maps for one destination rectangle and
+// source region, and gives the first and last destination column to write.
+// Both images must be locked (their widths are read). 0 or 1.
+int BuildSampleMaps(ImageRecord* destination, ThreadContextRecord* context, int32_t destLeft,
+                    int32_t destTop, int32_t destRight, int32_t destBottom, ImageRecord* source,
+                    int32_t sourceLeft, int32_t sourceTop, int32_t sourceRight,
+                    int32_t sourceBottom, int32_t* firstColumn, int32_t* lastColumn);
+
+// Copies or picks source pixels into the destination rectangle, without
+// interpolation. 0 or 1.
+int PointSampleImage(ImageRecord* destination, int32_t destLeft, int32_t destTop,
+                     int32_t destRight, int32_t destBottom, ImageRecord* source,
+                     int32_t sourceLeft, int32_t sourceTop, int32_t sourceRight,
+                     int32_t sourceBottom, uint32_t flags);
+
+// Makes the image a DIB-section image with the same pixels (build, swap,
+// destroy). 1 when it is one afterwards, else 0.
+int ConvertImageToDib(ImageRecord* image);
+
+// ---------------------------------------------------------------------------
+// Smooth resampling and resize
+
+// Fills the destination rectangle from the source region (0, 0) to
+// (sourceRight, sourceBottom) with the method the sizes and flags choose.
+// 0 or 1.
+int ResampleImage(ImageRecord* destination, int32_t destLeft, int32_t destTop,
+                  int32_t destRight, int32_t destBottom, ImageRecord* source,
+                  int32_t sourceRight, int32_t sourceBottom, uint32_t flags);
+
+// Replaces the image by a resampled copy of newWidth x newHeight.
+// 0 failure (the image as it was); 1 done; 99 done at a size CreateImage reduced.
+int ResizeImage(ImageRecord* image, int32_t newWidth, int32_t newHeight);
+
+// ---------------------------------------------------------------------------
+// Import from a GDI bitmap, lent device contexts
+
+// Makes the record hold a DIB-section image with the bitmap's size and
+// pixels. The bitmap stays the caller's. 0 failure; 1; 3 when CreateImage
+// reduced the size and a scaled copy was imported.
+int ImportBitmap(ImageRecord* image, HBITMAP bitmap);
+
+// Lends the image's memory DC with its DIB section selected (also through
+// *dc). 0 on failure. Give it back with ReleaseImageDC.
+HDC GetImageDC(ImageRecord* image, HDC* dc);
+
+// Selects the default bitmap back into the lent DC; stores 0 through dc when
+// given. 0 or 1.
+int ReleaseImageDC(ImageRecord* image, HDC* dc);
+
+// Zeroes the alpha byte of columns 0..right, rows 0..bottom (clamped). The
+// caller holds a lock. 1, or 0 when the image has no pixels.
+int ClearImageAlpha(ImageRecord* image, int32_t right, int32_t bottom);
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+// Draws the source rectangle of the image into the destination rectangle of
+// dc, stretched when the sizes differ. The GDI call's result, or 0.
+int DrawImage(HDC dc, int32_t destLeft, int32_t destTop, int32_t destRight, int32_t destBottom,
+              ImageRecord* image, int32_t sourceLeft, int32_t sourceTop, int32_t sourceRight,
+              int32_t sourceBottom);
