@@ -16,6 +16,10 @@ bool MemoryKindValid(const ImageRecord* image);
 // Fills *out from the DIB section; false when the handle describes none.
 bool DescribeDib(HBITMAP dib, DIBSECTION* out);
 
+// DescribeDib, asked once more after GdiFlush and Sleep(0) when GDI has not
+// caught up with the section yet.
+bool DescribeDibPatiently(HBITMAP dib, DIBSECTION* out);
+
 // Copies the section's size, stride and bits into the record's cache.
 void TakeDibGeometry(ImageRecord* image, const DIBSECTION& description);
 
@@ -35,3 +39,44 @@ void WaitForForeignOwner(ImageRecord* image);
 // holds, also one whose earlier destruction was refused. False (with the
 // destruction's lastError) when the old image could not be destroyed.
 bool ReleaseHeldImage(ImageRecord* image);
+
+// Runs a clean-up call of the library without changing lastError, so that
+// a function reports the code of the step that failed, not of its clean-up.
+template <class F>
+void KeepingLastError(F&& cleanUp) {
+  ThreadContextRecord* context = CurrentThreadContext();
+  const int32_t kept = context ? context->lastError : 0;
+  cleanUp();
+  if (context) context->lastError = kept;
+}
+
+// UnlockImage for a lock taken without LockExclusive by the constructor.
+struct ImageLockHold {
+  ImageRecord* image;
+  bool held;
+  explicit ImageLockHold(ImageRecord* locked) : image(locked), held(LockImage(locked, 0) != 0) {}
+  ~ImageLockHold() {
+    if (held) KeepingLastError([this] { UnlockImage(image, 0); });
+  }
+  ImageLockHold(const ImageLockHold&) = delete;
+  ImageLockHold& operator=(const ImageLockHold&) = delete;
+};
+
+// DestroyImage for a temporary record that the function owns.
+struct TemporaryImage {
+  ImageRecord record = {};
+  TemporaryImage() = default;
+  ~TemporaryImage() {
+    KeepingLastError([this] { DestroyImage(&record); });
+  }
+  TemporaryImage(const TemporaryImage&) = delete;
+  TemporaryImage& operator=(const TemporaryImage&) = delete;
+};
+
+// Draws the whole bitmap into the whole image through the image's lent DC,
+// scaled with HALFTONE, in up to 10 attempts 10 ms apart. bitmapInfo is the
+// bitmap's own description (its sizes as it reports them). False with
+// lastError set when the DC cannot be lent, the bitmap cannot be selected or
+// every attempt failed.
+bool StretchBitmapIntoImage(ThreadContextRecord* context, ImageRecord* image, HBITMAP bitmap,
+                            const BITMAP& bitmapInfo);

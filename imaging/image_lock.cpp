@@ -11,11 +11,7 @@ namespace {
 bool RefreshDibGeometry(ImageRecord* image) {
   if (image->pixels && image->lockCount != 0 && TouchPixel(image->pixels)) return true;
   DIBSECTION description;
-  if (!DescribeDib(image->dib, &description)) {
-    GdiFlush();
-    Sleep(0);
-    if (!DescribeDib(image->dib, &description)) return false;
-  }
+  if (!DescribeDibPatiently(image->dib, &description)) return false;
   TakeDibGeometry(image, description);
   return image->pixels && TouchPixel(image->pixels);
 }

@@ -36,6 +36,13 @@ bool DescribeDib(HBITMAP dib, DIBSECTION* out) {
   return dib && GetObjectW(dib, sizeof *out, out) != 0;
 }
 
+bool DescribeDibPatiently(HBITMAP dib, DIBSECTION* out) {
+  if (DescribeDib(dib, out)) return true;
+  GdiFlush();
+  Sleep(0);
+  return DescribeDib(dib, out);
+}
+
 void TakeDibGeometry(ImageRecord* image, const DIBSECTION& description) {
   image->width = std::abs(description.dsBm.bmWidth);
   image->height = std::abs(description.dsBm.bmHeight);

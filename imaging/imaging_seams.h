@@ -60,3 +60,11 @@ extern volatile DWORD UnreadableExitCodeThread;
 // record is cleared.
 enum class ImageCrossing { LockBeforeCount, DestroyBeforeClear };
 extern void (*volatile ImageCrossingHook)(ImageCrossing point);
+
+// A platform step of ImportBitmap to fail on purpose.
+enum : LONG {
+  ImportFailNone = 0,
+  ImportFailDibits = 1,  // GetDIBits converts nothing: the drawing road takes over
+  ImportFailCopy = 2,    // CopyImage makes no scaled copy
+};
+extern volatile LONG ImportForcedFailure;

@@ -70,3 +70,40 @@ struct SrwExclusiveHold {
   ~SrwExclusiveHold() { ReleaseSRWLockExclusive(lock); }
   QLN_NO_COPY(SrwExclusiveHold);
 };
+
+// Selects the object that a SelectObject call displaced back into its DC.
+// Holds nothing when the selection failed.
+struct SelectionOwner {
+  HDC dc;
+  HGDIOBJ previous;
+  SelectionOwner(HDC target, HGDIOBJ object)
+      : dc(target), previous(target && object ? SelectObject(target, object) : nullptr) {}
+  ~SelectionOwner() { if (previous && previous != HGDI_ERROR) SelectObject(dc, previous); }
+  bool ok() const { return previous && previous != HGDI_ERROR; }
+  QLN_NO_COPY(SelectionOwner);
+};
+
+// DeleteDC for a memory DC made by CreateCompatibleDC.
+struct MemoryDcOwner {
+  HDC dc;
+  explicit MemoryDcOwner(HDC made) : dc(made) {}
+  ~MemoryDcOwner() { if (dc) DeleteDC(dc); }
+  QLN_NO_COPY(MemoryDcOwner);
+};
+
+// DeleteObject for a GDI object we made (bitmaps, brushes, regions).
+struct GdiObjectOwner {
+  HGDIOBJ object;
+  explicit GdiObjectOwner(HGDIOBJ made = nullptr) : object(made) {}
+  ~GdiObjectOwner() { if (object) DeleteObject(object); }
+  QLN_NO_COPY(GdiObjectOwner);
+};
+
+// Puts the DC's previous stretch mode back.
+struct StretchModeBracket {
+  HDC dc;
+  int previous;
+  StretchModeBracket(HDC target, int mode) : dc(target), previous(SetStretchBltMode(target, mode)) {}
+  ~StretchModeBracket() { if (previous) SetStretchBltMode(dc, previous); }
+  QLN_NO_COPY(StretchModeBracket);
+};
