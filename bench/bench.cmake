@@ -7,3 +7,4 @@ target_link_options(extract_bench PRIVATE -municode)
 set_target_properties(extract_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 # The native side of the comparison: unzip cannot be started from inside Wine.
 configure_file(bench/unzip_bench.sh ${CMAKE_BINARY_DIR}/bench/unzip_bench.sh COPYONLY)
+include(bench/launcher_bench.cmake)
