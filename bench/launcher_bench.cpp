@@ -7,16 +7,15 @@
 //
 // Each run is timed by the files themselves: from the earliest to the latest
 // last-write time of the files it wrote, so that neither process start-up
-// nor the window's creation nor the clean-up counts. The launcher's package
-// carries the sample installer as Setup.exe; the installer is told to stay,
-// the files are read while it runs, then it is ended (exit code 0) and the
-// launcher cleans up and exits as after any installer. The launcher's
-// private memory is sampled from outside while it runs: its level when the
-// workspace appears, before the first file, and its peak until the
-// installer starts.
+// nor the window's creation nor the clean-up counts. The launcher is watched
+// from outside: once its title has moved past extraction its files are read
+// and the run ends there (the launcher is stopped and its workspace
+// removed), since the signature check and the installer's start that follow
+// are no part of the extraction and cost seconds each. Its private memory is
+// sampled meanwhile: its level when the workspace appears, before the first
+// file, and its peak until the files are read.
 #include <windows.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -74,17 +73,36 @@ double PrivateMiB(HANDLE process) {
   return c.PrivateUsage / 1048576.0;
 }
 
-// The first process whose parent is parent, or 0.
-DWORD ChildOf(DWORD parent) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  DWORD child = 0;
-  for (BOOL ok = Process32FirstW(snapshot, &entry); ok && !child; ok = Process32NextW(snapshot, &entry))
-    if (entry.th32ParentProcessID == parent && entry.th32ProcessID != parent) child = entry.th32ProcessID;
-  CloseHandle(snapshot);
-  return child;
+struct TitleSearch {
+  DWORD pid;
+  wchar_t title[128];
+};
+
+BOOL CALLBACK FindTitle(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<TitleSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != search->pid || GetWindow(window, GW_OWNER)) return TRUE;
+  wchar_t cls[32] = {};
+  GetClassNameW(window, cls, 32);
+  if (wcscmp(cls, L"QLNneo_SfxBox") != 0) return TRUE;
+  GetWindowTextW(window, search->title, 128);
+  return FALSE;
+}
+
+// The launcher's splash title, or an empty text while it has no window.
+std::wstring LauncherTitle(DWORD pid) {
+  TitleSearch search{pid, {}};
+  EnumWindows(FindTitle, reinterpret_cast<LPARAM>(&search));
+  return search.title;
+}
+
+bool Starts(const std::wstring& text, const wchar_t* prefix) { return text.compare(0, wcslen(prefix), prefix) == 0; }
+
+// Every status text that follows a complete extraction.
+bool PastExtraction(const std::wstring& title) {
+  return Starts(title, L"Extraction complete") || Starts(title, L"Locating") || Starts(title, L"Checking") ||
+         Starts(title, L"Digital") || Starts(title, L"Handing");
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -120,10 +138,10 @@ LauncherRun RunLauncher(const std::wstring& program) {
   swprintf(name, 64, L"_qln_setup_sfx_%08x", pid);
   const std::wstring workspace = TempFolder() + name;
   const DWORD start = GetTickCount();
-  DWORD installer = 0;
-  bool seen = false;
+  bool seen = false, done = false;
+  std::wstring title;
   // Light polling: this process shares the processor with the launcher.
-  for (int poll = 0; !installer && WaitForSingleObject(process, 2) == WAIT_TIMEOUT; ++poll) {
+  while (!done && WaitForSingleObject(process, 2) == WAIT_TIMEOUT) {
     double mib = PrivateMiB(process);
     if (!seen && Exists(workspace)) {
       seen = true;
@@ -131,31 +149,16 @@ LauncherRun RunLauncher(const std::wstring& program) {
     }
     if (seen) run.peakMiB = std::max(run.peakMiB, mib);
     if (GetTickCount() - start > kLauncherTimeoutMs) break;
-    if (seen && poll % 8 == 0) installer = ChildOf(pid);
+    title = LauncherTitle(pid);
+    done = PastExtraction(title);
   }
-  if (installer) {
-    ScanTree(workspace, &run.scan);
-    HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, installer);
-    if (child) {
-      TerminateProcess(child, 0);
-      CloseHandle(child);
-    }
-  } else {
-    printf("  the launcher ended or stalled before starting the installer\n");
-  }
-  DWORD code = 1;
-  if (WaitForSingleObject(process, kLauncherTimeoutMs) == WAIT_TIMEOUT) {
-    printf("  the launcher did not end; stopped\n");
-    TerminateProcess(process, 1);
-  }
-  GetExitCodeProcess(process, &code);
+  if (done) ScanTree(workspace, &run.scan);
+  else printf("  the launcher ended or stalled with the title \"%ls\"\n", title.c_str());
+  TerminateProcess(process, 0);
+  WaitForSingleObject(process, kLauncherTimeoutMs);
   CloseHandle(process);
-  if (Exists(workspace)) {
-    printf("  the launcher left its workspace behind\n");
-    RemoveTree(workspace.c_str(), 1000, nullptr, nullptr);
-  }
-  run.ok = installer && code == 0;
-  if (installer && code != 0) printf("  the launcher exited with %ld\n", static_cast<long>(code));
+  RemoveTree(workspace.c_str(), 1000, nullptr, nullptr);
+  run.ok = done;
   return run;
 }
 
@@ -246,10 +249,6 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   const int rounds = std::max(1, _wtoi(argv[1]));
-  // The installer stays until it is ended, so its files can be read.
-  SetEnvironmentVariableW(L"QLN_SETUP_DELAY_MS", L"600000");
-  SetEnvironmentVariableW(L"QLN_SETUP_REPORT", nullptr);
-  SetEnvironmentVariableW(L"QLN_SETUP_EXIT", nullptr);
   printf("workspace parent (TEMP): %ls\n", TempFolder().c_str());
   const std::wstring limit = OwnFolder() + L"\\extract_limit.exe";
   bool ok = true;
