@@ -31,3 +31,4 @@ add_test(NAME zip_reader_fuzz
   COMMAND sh ${PROJECT_SOURCE_DIR}/native/run-fuzz.sh ${NATIVE_DIR}/fuzz_zip_reader
           ${NATIVE_DIR}/zip-seeds ${CMAKE_BINARY_DIR}/fuzz/zip_reader 60)
 set_tests_properties(zip_reader_fuzz PROPERTIES TIMEOUT 300)
+add_test(NAME sample_maps_native_test COMMAND ${NATIVE_DIR}/sample_maps_test --gtest_color=no)
