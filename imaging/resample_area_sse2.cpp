@@ -1,0 +1,4 @@
+// AreaAverage: SSE2 twin of the scalar reference (for now the reference itself).
+#include "imaging/resample_kernels.h"
+
+void AreaAverageSse2(const ResampleJob& job) { AreaAverageReference(job); }

@@ -1,0 +1,4 @@
+// Bilinear: SSE2 twin of the scalar reference (for now the reference itself).
+#include "imaging/resample_kernels.h"
+
+void BilinearSse2(const ResampleJob& job) { BilinearReference(job); }

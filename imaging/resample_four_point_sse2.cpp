@@ -1,0 +1,4 @@
+// FourPointAverage: SSE2 twin of the scalar reference (for now the reference itself).
+#include "imaging/resample_kernels.h"
+
+void FourPointAverageSse2(const ResampleJob& job) { FourPointAverageReference(job); }
