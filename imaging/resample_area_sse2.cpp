@@ -22,53 +22,46 @@ struct StripColumns {
   int32_t last[kStripColumns];
 };
 
-// Channel sums of a block under construction.
-struct ChannelSums {
-  __m128i narrow;       // 8 x 16 bits: channels of even pixels, then of odd pixels
-  int32_t narrowCount;  // bound on the values added to any narrow lane
-  __m128i wide;         // 4 x 32 bits, one per channel
-};
-
-// A 16-bit lane holds 257 values of 255.
-constexpr int32_t kNarrowCapacity = 257;
-// At most 256 pixels per step: a lane then takes at most 256 / 2 + 2 values.
+// A 16-bit lane holds 257 values of 255. A row of w pixels adds at most
+// w / 2 + 2 values to any lane (two per four-pixel load, one for each of
+// the two-pixel and one-pixel tails).
+constexpr int64_t kNarrowCapacity = 257;
 constexpr int32_t kRunStep = 256;
 
-inline void Widen(ChannelSums* s) {
+// Adds width pixels from p to 8 x 16-bit lanes: the channels of even
+// pixels, then of odd pixels.
+inline __m128i AddRun(__m128i narrow, const uint32_t* p, int32_t width) {
   const __m128i zero = _mm_setzero_si128();
-  s->wide = _mm_add_epi32(s->wide, _mm_add_epi32(_mm_unpacklo_epi16(s->narrow, zero),
-                                                 _mm_unpackhi_epi16(s->narrow, zero)));
-  s->narrow = zero;
-  s->narrowCount = 0;
+  int32_t i = 0;
+  for (; i + 4 <= width; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    narrow = _mm_add_epi16(narrow, _mm_add_epi16(_mm_unpacklo_epi8(v, zero),
+                                                 _mm_unpackhi_epi8(v, zero)));
+  }
+  if (width & 2) {
+    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i));
+    narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(v, zero));
+    i += 2;
+  }
+  if (width & 1) {
+    narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(_mm_cvtsi32_si128(int32_t(p[i])), zero));
+  }
+  return narrow;
 }
 
-// Adds count pixels from p on.
-void AddRun(ChannelSums* s, const uint32_t* p, int32_t count) {
+// 8 x 16-bit lanes folded into 4 x 32-bit channel sums.
+inline __m128i Widen(__m128i narrow) {
   const __m128i zero = _mm_setzero_si128();
-  while (count > 0) {
-    const int32_t step = std::min(count, kRunStep);
-    const int32_t load = step / 2 + 2;
-    if (s->narrowCount + load > kNarrowCapacity) Widen(s);
-    s->narrowCount += load;
-    __m128i narrow = s->narrow;
-    int32_t i = 0;
-    for (; i + 4 <= step; i += 4) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      narrow = _mm_add_epi16(narrow, _mm_add_epi16(_mm_unpacklo_epi8(v, zero),
-                                                   _mm_unpackhi_epi8(v, zero)));
-    }
-    if (i + 2 <= step) {
-      const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i));
-      narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(v, zero));
-      i += 2;
-    }
-    if (i < step) {
-      narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(_mm_cvtsi32_si128(int32_t(p[i])), zero));
-    }
-    s->narrow = narrow;
-    p += step;
-    count -= step;
-  }
+  return _mm_add_epi32(_mm_unpacklo_epi16(narrow, zero), _mm_unpackhi_epi16(narrow, zero));
+}
+
+// Channel sums of one row of the block, 4 x 32 bits.
+inline __m128i RowSum(const uint32_t* p, int32_t width) {
+  __m128i wide = _mm_setzero_si128();
+  for (int32_t done = 0; done < width; done += kRunStep)
+    wide = _mm_add_epi32(wide, Widen(AddRun(_mm_setzero_si128(), p + done,
+                                            std::min(kRunStep, width - done))));
+  return wide;
 }
 
 inline uint32_t PackChannels(__m128i channels) {
@@ -76,30 +69,71 @@ inline uint32_t PackChannels(__m128i channels) {
   return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
 }
 
+// A block: rows of width pixels from p on, stride apart.
+struct Block {
+  const uint32_t* p;
+  std::ptrdiff_t stride;
+  int64_t rows;
+  int32_t width;
+  int64_t n;
+};
+
 // floor(S / n) per channel, S gathered in doubles row by row.
-uint32_t ExactAverage(const PixelPlane& source, int64_t firstRow, int64_t lastRow,
-                      int32_t firstColumn, int32_t columns, int64_t n) {
+uint32_t ExactAverage(const Block& b) {
   __m128d low = _mm_setzero_pd(), high = _mm_setzero_pd();
-  for (int64_t r = firstRow; r <= lastRow; ++r) {
-    ChannelSums s = {_mm_setzero_si128(), 0, _mm_setzero_si128()};
-    AddRun(&s, PlaneRow(source, r) + firstColumn, columns);
-    Widen(&s);
-    low = _mm_add_pd(low, _mm_cvtepi32_pd(s.wide));
-    high = _mm_add_pd(high, _mm_cvtepi32_pd(_mm_srli_si128(s.wide, 8)));
+  const uint32_t* p = b.p;
+  for (int64_t r = 0; r < b.rows; ++r, p += b.stride) {
+    const __m128i row = RowSum(p, b.width);
+    low = _mm_add_pd(low, _mm_cvtepi32_pd(row));
+    high = _mm_add_pd(high, _mm_cvtepi32_pd(_mm_srli_si128(row, 8)));
   }
-  const __m128d count = _mm_set1_pd(double(n));
-  const __m128i q = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_div_pd(low, count)),
-                                       _mm_cvttpd_epi32(_mm_div_pd(high, count)));
-  return PackChannels(q);
+  const __m128d count = _mm_set1_pd(double(b.n));
+  return PackChannels(_mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_div_pd(low, count)),
+                                         _mm_cvttpd_epi32(_mm_div_pd(high, count))));
 }
 
-// S / n in single precision, truncated; S < 2^24 here.
-uint32_t SinglePrecisionAverage(const PixelPlane& source, int64_t firstRow, int64_t lastRow,
-                                int32_t firstColumn, int32_t columns, int64_t n) {
-  ChannelSums s = {_mm_setzero_si128(), 0, _mm_setzero_si128()};
-  for (int64_t r = firstRow; r <= lastRow; ++r) AddRun(&s, PlaneRow(source, r) + firstColumn, columns);
-  Widen(&s);
-  const __m128 quotient = _mm_div_ps(_mm_cvtepi32_ps(s.wide), _mm_set1_ps(float(int32_t(n))));
+// The narrow sums of a block of a fixed small width, the usual case of
+// reductions up to fourfold, with the run's loop and tails unrolled.
+template <int kWidth>
+inline __m128i NarrowBlock(const uint32_t* p, std::ptrdiff_t stride, int64_t rows) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i narrow = zero;
+  for (int64_t r = 0; r < rows; ++r, p += stride) {
+    if (kWidth == 4) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      narrow = _mm_add_epi16(narrow, _mm_add_epi16(_mm_unpacklo_epi8(v, zero),
+                                                   _mm_unpackhi_epi8(v, zero)));
+    } else {
+      const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+      narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(v, zero));
+      if (kWidth == 3)
+        narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(_mm_cvtsi32_si128(int32_t(p[2])), zero));
+    }
+  }
+  return narrow;
+}
+
+// S / n in single precision, truncated; S < 2^24 here. Small blocks (the
+// usual case) gather in 16-bit lanes throughout.
+uint32_t SinglePrecisionAverage(const Block& b) {
+  const uint32_t* p = b.p;
+  __m128i sum;
+  if (b.rows * (b.width / 2 + 2) <= kNarrowCapacity) {
+    switch (b.width) {
+      case 2: sum = Widen(NarrowBlock<2>(p, b.stride, b.rows)); break;
+      case 3: sum = Widen(NarrowBlock<3>(p, b.stride, b.rows)); break;
+      case 4: sum = Widen(NarrowBlock<4>(p, b.stride, b.rows)); break;
+      default: {
+        __m128i narrow = _mm_setzero_si128();
+        for (int64_t r = 0; r < b.rows; ++r, p += b.stride) narrow = AddRun(narrow, p, b.width);
+        sum = Widen(narrow);
+      }
+    }
+  } else {
+    sum = _mm_setzero_si128();
+    for (int64_t r = 0; r < b.rows; ++r, p += b.stride) sum = _mm_add_epi32(sum, RowSum(p, b.width));
+  }
+  const __m128 quotient = _mm_div_ps(_mm_cvtepi32_ps(sum), _mm_set1_ps(float(int32_t(b.n))));
   return PackChannels(_mm_cvttps_epi32(quotient));
 }
 
@@ -127,10 +161,11 @@ void AreaAverageSse2(const ResampleJob& job) {
           const int64_t n = (rows > 0 && width > 0) ? rows * width : 0;
           if (n < 2) {
             out[i] = lastSourceRow[columns.last[i]];
-          } else if (AreaDividesInSinglePrecision(job.over64, n)) {
-            out[i] = SinglePrecisionAverage(job.source, lastRow + 1, t, columns.first[i], width, n);
           } else {
-            out[i] = ExactAverage(job.source, lastRow + 1, t, columns.first[i], width, n);
+            const Block block = {PlaneRow(job.source, lastRow + 1) + columns.first[i],
+                                 job.source.stride, rows, width, n};
+            out[i] = AreaDividesInSinglePrecision(job.over64, n) ? SinglePrecisionAverage(block)
+                                                                 : ExactAverage(block);
           }
         }
       }
