@@ -22,7 +22,7 @@ ExternalProject_Add(native_build
 
 set(NATIVE_DIR ${CMAKE_BINARY_DIR}/native)
 add_test(NAME zip_reader_native_test COMMAND ${NATIVE_DIR}/zip_reader_test --gtest_color=no)
-set_tests_properties(zip_reader_native_test PROPERTIES TIMEOUT 300)
+set_tests_properties(zip_reader_native_test PROPERTIES TIMEOUT 900)
 # The seed archives (from Python's zipfile and Info-ZIP's zip) all read.
 add_test(NAME zip_reader_seeds
   COMMAND sh -c "\"$0\" \"$1\"/*.zip" ${NATIVE_DIR}/zip_check ${NATIVE_DIR}/zip-seeds)
@@ -31,4 +31,8 @@ add_test(NAME zip_reader_fuzz
   COMMAND sh ${PROJECT_SOURCE_DIR}/native/run-fuzz.sh ${NATIVE_DIR}/fuzz_zip_reader
           ${NATIVE_DIR}/zip-seeds ${CMAKE_BINARY_DIR}/fuzz/zip_reader 60)
 set_tests_properties(zip_reader_fuzz PROPERTIES TIMEOUT 300)
+foreach(name resample_cases_test resample_agreement_test)
+  add_test(NAME ${name}_native COMMAND ${NATIVE_DIR}/${name} --gtest_color=no)
+  set_tests_properties(${name}_native PROPERTIES TIMEOUT 300)
+endforeach()
 add_test(NAME sample_maps_native_test COMMAND ${NATIVE_DIR}/sample_maps_test --gtest_color=no)
