@@ -59,7 +59,8 @@ def ratio(a, b):
 def main(paths):
     best, ms = read(paths)
     print("Output megapixels per second (best round); x = ratio.")
-    print("wine = ResizeImage under Wine (the user's road); native = maps + kernel, Linux x86-64.")
+    print("wine = ResizeImage under Wine (the user's road, wall time); native = maps + kernel,")
+    print("Linux x86-64, and Pillow: processor time of the process.")
     for quality, title, peers in (("plain", "ResizeImage (no flags)", ["BILINEAR", "BOX"]),
                                   ("hq", "ResampleHighQuality", ["BICUBIC", "BOX"])):
         print()
