@@ -5,13 +5,7 @@
 using namespace resample;
 
 void AreaAverageReference(const ResampleJob& job) {
-  int64_t lastRow = RowBeforeFirstSpan(job);
-  for (int32_t y = job.firstRow; y <= job.lastRow; ++y) {
-    const int64_t t = SpanEndRow(job, y);
-    if (!RowWritten(job, t, y)) {
-      lastRow = std::max(lastRow, t);
-      continue;
-    }
+  ForEachAverageRow(job, [&job](int32_t y, int64_t lastRow, int64_t t) {
     const uint32_t* lastSourceRow = PlaneRow(job.source, t);
     uint32_t* out = PlaneRow(job.destination, y);
     int32_t prevCol = ColumnBeforeFirstSpan(job);
@@ -43,6 +37,5 @@ void AreaAverageReference(const ResampleJob& job) {
       }
       out[x] = pixel;
     }
-    lastRow = std::max(lastRow, t);
-  }
+  });
 }

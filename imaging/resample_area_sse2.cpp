@@ -15,13 +15,6 @@ using namespace resample;
 
 namespace {
 
-constexpr int32_t kStripColumns = 256;
-
-struct StripColumns {
-  int32_t first[kStripColumns];
-  int32_t last[kStripColumns];
-};
-
 // A 16-bit lane holds 257 values of 255. A row of w pixels adds at most
 // w / 2 + 2 values to any lane (two per four-pixel load, one for each of
 // the two-pixel and one-pixel tails).
@@ -140,36 +133,24 @@ uint32_t SinglePrecisionAverage(const Block& b) {
 }  // namespace
 
 void AreaAverageSse2(const ResampleJob& job) {
-  StripColumns columns;
-  int32_t prevCol = ColumnBeforeFirstSpan(job);
-  for (int32_t start = job.firstColumn; start <= job.lastColumn; start += kStripColumns) {
-    const int32_t count = std::min(kStripColumns, job.lastColumn - start + 1);
-    for (int32_t i = 0; i < count; ++i) {
-      const ColumnSpan span = NextColumnSpan(job, start + i, &prevCol);
-      columns.first[i] = span.first;
-      columns.last[i] = span.last;
-    }
-    int64_t lastRow = RowBeforeFirstSpan(job);
-    for (int32_t y = job.firstRow; y <= job.lastRow; ++y) {
-      const int64_t t = SpanEndRow(job, y);
-      if (RowWritten(job, t, y)) {
-        const uint32_t* lastSourceRow = PlaneRow(job.source, t);
-        uint32_t* out = PlaneRow(job.destination, y) + start;
-        const int64_t rows = t - lastRow;
-        for (int32_t i = 0; i < count; ++i) {
-          const int32_t width = columns.last[i] - columns.first[i] + 1;
-          const int64_t n = (rows > 0 && width > 0) ? rows * width : 0;
-          if (n < 2) {
-            out[i] = lastSourceRow[columns.last[i]];
-          } else {
-            const Block block = {PlaneRow(job.source, lastRow + 1) + columns.first[i],
-                                 job.source.stride, rows, width, n};
-            out[i] = AreaDividesInSinglePrecision(job.over64, n) ? SinglePrecisionAverage(block)
-                                                                 : ExactAverage(block);
-          }
+  ColumnSpan spans[kSpanStrip];
+  ForEachSpanStrip(job, spans, [&](int32_t start, int32_t count) {
+    ForEachAverageRow(job, [&](int32_t y, int64_t lastRow, int64_t t) {
+      const uint32_t* lastSourceRow = PlaneRow(job.source, t);
+      uint32_t* out = PlaneRow(job.destination, y) + start;
+      const int64_t rows = t - lastRow;
+      for (int32_t i = 0; i < count; ++i) {
+        const int32_t width = spans[i].last - spans[i].first + 1;
+        const int64_t n = (rows > 0 && width > 0) ? rows * width : 0;
+        if (n < 2) {
+          out[i] = lastSourceRow[spans[i].last];
+          continue;
         }
+        const Block block = {PlaneRow(job.source, lastRow + 1) + spans[i].first, job.source.stride,
+                             rows, width, n};
+        out[i] = AreaDividesInSinglePrecision(job.over64, n) ? SinglePrecisionAverage(block)
+                                                             : ExactAverage(block);
       }
-      lastRow = std::max(lastRow, t);
-    }
-  }
+    });
+  });
 }

@@ -6,13 +6,7 @@
 using namespace resample;
 
 void FourPointAverageReference(const ResampleJob& job) {
-  int64_t lastRow = RowBeforeFirstSpan(job);
-  for (int32_t y = job.firstRow; y <= job.lastRow; ++y) {
-    const int64_t t = SpanEndRow(job, y);
-    if (!RowWritten(job, t, y)) {
-      lastRow = std::max(lastRow, t);
-      continue;
-    }
+  ForEachAverageRow(job, [&job](int32_t y, int64_t lastRow, int64_t t) {
     const uint32_t* middleRow = PlaneRow(job.source, MiddleRow(job, lastRow, t));
     const uint32_t* lastSourceRow = PlaneRow(job.source, t);
     uint32_t* out = PlaneRow(job.destination, y);
@@ -34,6 +28,5 @@ void FourPointAverageReference(const ResampleJob& job) {
       }
       out[x] = pixel;
     }
-    lastRow = std::max(lastRow, t);
-  }
+  });
 }

@@ -10,13 +10,6 @@ using namespace resample;
 
 namespace {
 
-constexpr int32_t kStripColumns = 256;
-
-struct StripColumns {
-  int32_t middle[kStripColumns];
-  int32_t last[kStripColumns];
-};
-
 inline __m128i Load(uint32_t pixel) { return _mm_cvtsi32_si128(int32_t(pixel)); }
 
 // The averaged channels of one pixel in the low four 16-bit lanes.
@@ -30,20 +23,20 @@ inline __m128i AveragePixel(const uint32_t* middleRow, const uint32_t* lastRow, 
   return _mm_srli_epi16(sum, 2);
 }
 
-void AverageRow(const StripColumns& columns, int32_t count, const uint32_t* middleRow,
+void AverageRow(const ColumnSpan* spans, int32_t count, const uint32_t* middleRow,
                 const uint32_t* lastRow, uint32_t* out) {
   int32_t i = 0;
   for (; i + 4 <= count; i += 4) {
-    const __m128i p0 = AveragePixel(middleRow, lastRow, columns.middle[i], columns.last[i]);
-    const __m128i p1 = AveragePixel(middleRow, lastRow, columns.middle[i + 1], columns.last[i + 1]);
-    const __m128i p2 = AveragePixel(middleRow, lastRow, columns.middle[i + 2], columns.last[i + 2]);
-    const __m128i p3 = AveragePixel(middleRow, lastRow, columns.middle[i + 3], columns.last[i + 3]);
+    const __m128i p0 = AveragePixel(middleRow, lastRow, spans[i].middle, spans[i].last);
+    const __m128i p1 = AveragePixel(middleRow, lastRow, spans[i + 1].middle, spans[i + 1].last);
+    const __m128i p2 = AveragePixel(middleRow, lastRow, spans[i + 2].middle, spans[i + 2].last);
+    const __m128i p3 = AveragePixel(middleRow, lastRow, spans[i + 3].middle, spans[i + 3].last);
     const __m128i packed =
         _mm_packus_epi16(_mm_unpacklo_epi64(p0, p1), _mm_unpacklo_epi64(p2, p3));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
   }
   for (; i < count; ++i) {
-    const __m128i p = AveragePixel(middleRow, lastRow, columns.middle[i], columns.last[i]);
+    const __m128i p = AveragePixel(middleRow, lastRow, spans[i].middle, spans[i].last);
     out[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(p, p)));
   }
 }
@@ -51,23 +44,11 @@ void AverageRow(const StripColumns& columns, int32_t count, const uint32_t* midd
 }  // namespace
 
 void FourPointAverageSse2(const ResampleJob& job) {
-  StripColumns columns;
-  int32_t prevCol = ColumnBeforeFirstSpan(job);
-  for (int32_t start = job.firstColumn; start <= job.lastColumn; start += kStripColumns) {
-    const int32_t count = std::min(kStripColumns, job.lastColumn - start + 1);
-    for (int32_t i = 0; i < count; ++i) {
-      const ColumnSpan span = NextColumnSpan(job, start + i, &prevCol);
-      columns.middle[i] = span.middle;
-      columns.last[i] = span.last;
-    }
-    int64_t lastRow = RowBeforeFirstSpan(job);
-    for (int32_t y = job.firstRow; y <= job.lastRow; ++y) {
-      const int64_t t = SpanEndRow(job, y);
-      if (RowWritten(job, t, y)) {
-        AverageRow(columns, count, PlaneRow(job.source, MiddleRow(job, lastRow, t)),
-                   PlaneRow(job.source, t), PlaneRow(job.destination, y) + start);
-      }
-      lastRow = std::max(lastRow, t);
-    }
-  }
+  ColumnSpan spans[kSpanStrip];
+  ForEachSpanStrip(job, spans, [&](int32_t start, int32_t count) {
+    ForEachAverageRow(job, [&](int32_t y, int64_t lastRow, int64_t t) {
+      AverageRow(spans, count, PlaneRow(job.source, MiddleRow(job, lastRow, t)),
+                 PlaneRow(job.source, t), PlaneRow(job.destination, y) + start);
+    });
+  });
 }

@@ -42,6 +42,19 @@ inline int64_t MiddleRow(const ResampleJob& job, int64_t lastRow, int64_t t) {
   return std::min<int64_t>(std::max<int64_t>((lastRow + t + 1) >> 1, 0), job.source.height - 1);
 }
 
+// Calls row(y, lastRow, t) for each destination row of the job that is
+// written, t being its span's last source row and lastRow the last source
+// row consumed before it; skipped rows consume their span too.
+template <typename RowFunction>
+void ForEachAverageRow(const ResampleJob& job, RowFunction row) {
+  int64_t lastRow = RowBeforeFirstSpan(job);
+  for (int32_t y = job.firstRow; y <= job.lastRow; ++y) {
+    const int64_t t = SpanEndRow(job, y);
+    if (RowWritten(job, t, y)) row(y, lastRow, t);
+    lastRow = std::max(lastRow, t);
+  }
+}
+
 // The source columns of one destination column: first..last (empty when
 // last < first) and the middle column the four-point average reads.
 struct ColumnSpan {
@@ -71,6 +84,19 @@ inline ColumnSpan NextColumnSpan(const ResampleJob& job, int32_t x, int32_t* pre
 // 64-fold reduction, and for larger blocks (which only unusual maps make),
 // it divides exactly in integers: the average of equal values is that value.
 inline bool AreaDividesInSinglePrecision(bool over64, int64_t n) { return !over64 && n < 65536; }
+
+// Runs the averages' columns in strips of at most kSpanStrip: fills spans
+// with the column spans of each strip, then calls strip(start, count).
+constexpr int32_t kSpanStrip = 256;
+template <typename StripFunction>
+void ForEachSpanStrip(const ResampleJob& job, ColumnSpan* spans, StripFunction strip) {
+  int32_t prevCol = ColumnBeforeFirstSpan(job);
+  for (int32_t start = job.firstColumn; start <= job.lastColumn; start += kSpanStrip) {
+    const int32_t count = std::min(kSpanStrip, job.lastColumn - start + 1);
+    for (int32_t i = 0; i < count; ++i) spans[i] = NextColumnSpan(job, start + i, &prevCol);
+    strip(start, count);
+  }
+}
 
 // --- Bilinear and bicubic: the neighbours of a sample index, repeated at
 // the image's edge.

@@ -171,17 +171,13 @@ Trial MakeTrial(Random& random, int round) {
 std::vector<uint32_t> RunKernel(const Trial& trial, ResampleKernel kernel, uint32_t fill) {
   std::vector<uint32_t> destination(
       size_t(trial.destinationStride) * trial.destinationHeight + kGuardPixels, fill);
-  ResampleJob job{};
-  job.destination = {destination.data(), trial.destinationWidth, trial.destinationHeight,
-                     trial.destinationStride};
-  job.source = trial.sourcePlane;
-  job.maps = {trial.maps.xIndex.data(), trial.maps.xFraction.data(), trial.maps.yIndex.data(),
-              trial.maps.yFraction.data()};
-  job.firstColumn = trial.firstColumn;
-  job.lastColumn = trial.lastColumn;
-  job.firstRow = trial.firstRow;
-  job.lastRow = trial.lastRow;
-  job.over64 = trial.over64;
+  const ResampleJob job{
+      {destination.data(), trial.destinationWidth, trial.destinationHeight,
+       trial.destinationStride},
+      trial.sourcePlane,
+      {trial.maps.xIndex.data(), trial.maps.xFraction.data(), trial.maps.yIndex.data(),
+       trial.maps.yFraction.data()},
+      trial.firstColumn, trial.lastColumn, trial.firstRow, trial.lastRow, trial.over64};
   kernel(job);
   return destination;
 }

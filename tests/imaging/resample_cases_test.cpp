@@ -209,16 +209,11 @@ std::vector<uint32_t> RunCase(const KernelCase& c, ResampleKernel kernel) {
   yFraction.resize(yFraction.size() + 8, 0);
   std::vector<uint32_t> destination(
       size_t(c.destinationWidth) * c.destinationHeight + kGuardPixels, kUntouched);
-  ResampleJob job{};
-  job.destination = {destination.data(), c.destinationWidth, c.destinationHeight,
-                     c.destinationWidth};
-  job.source = {source.data(), c.sourceWidth, c.sourceHeight, c.sourceStride};
-  job.maps = {xIndex.data(), xFraction.data(), yIndex.data(), yFraction.data()};
-  job.firstColumn = c.firstColumn;
-  job.lastColumn = c.lastColumn;
-  job.firstRow = c.firstRow;
-  job.lastRow = c.lastRow;
-  job.over64 = c.over64;
+  const ResampleJob job{
+      {destination.data(), c.destinationWidth, c.destinationHeight, c.destinationWidth},
+      {source.data(), c.sourceWidth, c.sourceHeight, c.sourceStride},
+      {xIndex.data(), xFraction.data(), yIndex.data(), yFraction.data()},
+      c.firstColumn, c.lastColumn, c.firstRow, c.lastRow, c.over64};
   kernel(job);
   for (int32_t i = 0; i < kGuardPixels; ++i)
     EXPECT_EQ(destination[destination.size() - 1 - i], kUntouched) << "written past the plane";
