@@ -68,3 +68,6 @@ enum : LONG {
   ImportFailCopy = 2,    // CopyImage makes no scaled copy
 };
 extern volatile LONG ImportForcedFailure;
+
+// Fails the allocation of a thread's sampling map block this many more times.
+extern volatile LONG MapBlockFailures;

@@ -3,7 +3,8 @@
 # quick when everything is present: it asks apt only for what is missing.
 set -e
 PKGS="g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 xvfb xauth
-osslsigncode openssl googletest clang libclang-rt-14-dev zlib1g-dev cmake make zip unzip python3"
+osslsigncode openssl googletest clang libclang-rt-14-dev zlib1g-dev cmake make zip unzip python3
+python3-pil"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
