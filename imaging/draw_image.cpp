@@ -1,5 +1,6 @@
 // DrawImage: puts a rectangle of an image onto a device context.
 #include "imaging/image_internal.h"
+#include "imaging/sampling_internal.h"
 #include "support/fault_guard.h"
 #include "support/owners.h"
 
@@ -48,8 +49,8 @@ bool InsideImage(const ImageRecord* image, const DrawRects& r) {
 
 // Other kinds are handed to GDI as a DIB over a view of their own pixels.
 int DrawPixels(ThreadContextRecord* context, HDC dc, ImageRecord* image, const DrawRects& r) {
-  ImageLockHold imageLock(image);
-  if (!imageLock.held) return 0;
+  ImageLockHold imageLock;
+  if (!imageLock.Take(image)) return 0;
   if (!InsideImage(image, r)) {
     context->lastError = ImgErrBadArgument;
     return 0;
@@ -57,8 +58,8 @@ int DrawPixels(ThreadContextRecord* context, HDC dc, ImageRecord* image, const D
   TemporaryImage view;
   uint32_t* first = image->pixels + static_cast<ptrdiff_t>(r.sourceTop) * image->stride + r.sourceLeft;
   if (!AttachImage(&view.record, r.sourceWidth, r.sourceHeight, image->stride, first)) return 0;
-  ImageLockHold viewLock(&view.record);
-  if (!viewLock.held) return 0;
+  ImageLockHold viewLock;
+  if (!viewLock.Take(&view.record)) return 0;
   // Each header row spans a whole image row: the header's width is the stride.
   BITMAPV5HEADER header;
   FillV5Header(&header, view.record.stride, view.record.height);

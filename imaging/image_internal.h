@@ -50,18 +50,6 @@ void KeepingLastError(F&& cleanUp) {
   if (context) context->lastError = kept;
 }
 
-// UnlockImage for a lock taken without LockExclusive by the constructor.
-struct ImageLockHold {
-  ImageRecord* image;
-  bool held;
-  explicit ImageLockHold(ImageRecord* locked) : image(locked), held(LockImage(locked, 0) != 0) {}
-  ~ImageLockHold() {
-    if (held) KeepingLastError([this] { UnlockImage(image, 0); });
-  }
-  ImageLockHold(const ImageLockHold&) = delete;
-  ImageLockHold& operator=(const ImageLockHold&) = delete;
-};
-
 // DestroyImage for a temporary record that the function owns.
 struct TemporaryImage {
   ImageRecord record = {};

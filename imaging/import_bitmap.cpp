@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "imaging/image_internal.h"
+#include "imaging/sampling_internal.h"
 #include "imaging/imaging_seams.h"
 #include "support/owners.h"
 
@@ -32,8 +33,8 @@ HBITMAP ScaledCopy(HBITMAP bitmap, const ImageRecord* image, BITMAP* copyInfo) {
 // rows converted (0 when GetDIBits cannot convert this bitmap); -1 when the
 // image cannot be locked.
 int ConvertRows(ImageRecord* image, HBITMAP bitmap) {
-  ImageLockHold lock(image);
-  if (!lock.held) return -1;
+  ImageLockHold lock;
+  if (!lock.Take(image)) return -1;
   BITMAPV5HEADER header;
   FillV5Header(&header, image->width, image->height);
   if (ImportForcedFailure == ImportFailDibits) return 0;
@@ -45,8 +46,8 @@ int ConvertRows(ImageRecord* image, HBITMAP bitmap) {
 void ClearAlphaUnlessCarried(ImageRecord* image, const BITMAP& bitmapInfo) {
   const int bits = bitmapInfo.bmPlanes * bitmapInfo.bmBitsPixel;
   if (bits == 32 || bits == 16) return;
-  ImageLockHold lock(image);
-  if (lock.held) ClearImageAlpha(image, image->width - 1, image->height - 1);
+  ImageLockHold lock;
+  if (lock.Take(image)) ClearImageAlpha(image, image->width - 1, image->height - 1);
 }
 
 // Destroys the half-made image, keeping the code of the step that failed.

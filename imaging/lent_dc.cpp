@@ -6,7 +6,8 @@ namespace {
 // The image becomes a DIB section, the only kind with a DC to lend.
 bool MakeDibSection(ImageRecord* image) {
   if (image->kind == KindDibSection) return true;
-  return false;
+  RaiseNotification(ImgNoteConverted);
+  return ConvertImageToDib(image) != 0;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // GetImageDC, ReleaseImageDC and ClearImageAlpha.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "imaging/imaging.h"
 #include "support/owners.h"
 #include "tests/imaging/gdi_fixtures.h"
@@ -74,7 +76,47 @@ TEST(GetImageDC, LendsTheDcWithTheDibSectionSelected) {
   DestroyImage(&image);
 }
 
+namespace {
+std::vector<DWORD>* seenNotes = nullptr;
+LONG CALLBACK RecordNote(DWORD code, ULONG_PTR) {
+  if (seenNotes) seenNotes->push_back(code);
+  return 0;
+}
+}  // namespace
+
+// A memory image becomes a DIB section with the same pixels to lend a DC.
+TEST(GetImageDC, ConvertsAMemoryImage) {
+  ImageRecord image = {};
+  ASSERT_EQ(CreateImage(&image, 30, 20, CreateInMemory), 1);
+  ASSERT_EQ(LockImage(&image, 0), 1);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 30; ++x) image.pixels[y * image.stride + x] = 0x80000000u | PatternColour(x, y);
+  UnlockImage(&image, 0);
+  std::vector<DWORD> notes;
+  seenNotes = &notes;
+  CurrentThreadContext()->notifyCallback = RecordNote;
+  HDC dc = nullptr;
+  HDC lent = GetImageDC(&image, &dc);
+  CurrentThreadContext()->notifyCallback = nullptr;
+  seenNotes = nullptr;
+  ASSERT_TRUE(lent);
+  EXPECT_EQ(image.kind, KindDibSection);
+  EXPECT_EQ(GetCurrentObject(lent, OBJ_BITMAP), image.dib);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0], DWORD(ImgNoteConverted));
+  for (int y = 0; y < 20; y += 3)
+    for (int x = 0; x < 30; x += 4)
+      EXPECT_EQ(PixelAt(image, x, y), 0x80000000u | PatternColour(x, y)) << x << ", " << y;
+  EXPECT_EQ(ReleaseImageDC(&image, &dc), 1);
+  DestroyImage(&image);
+}
+
 TEST(GetImageDC, Refusals) {
+  HDC out = nullptr;
+  ImageRecord nothing = {};
+  EXPECT_EQ(GetImageDC(&nothing, &out), nullptr);
+  EXPECT_EQ(LastError(), ImgErrFailed);
+
   ImageRecord image = {};
   ASSERT_EQ(CreateImage(&image, 8, 8, 0), 1);
   EXPECT_EQ(GetImageDC(&image, nullptr), nullptr);
