@@ -1,0 +1,49 @@
+// What the launcher makes of the names in its package: which names it would
+// refuse or misplace, which of them collide on a Windows file system, and
+// which entry its installer search would start.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace sfx {
+
+// The launcher unpacks into "<TEMP>\_qln_setup_sfx_XXXXXXXX" and refuses a
+// target path of MAX_PATH units or more. A temporary directory of up to 55
+// units ("C:\Users\<20-character user name>\AppData\Local\Temp\") leaves
+// this many units for an entry's name.
+constexpr size_t kMaxNameUnits = 180;
+// The launcher's ZIP reader takes names of at most this many bytes.
+constexpr size_t kMaxNameBytes = 511;
+
+// Checks one archive name (UTF-8, "/" between components, a folder's name
+// ends in "/"). Empty when the launcher would unpack it where it belongs,
+// else the reason, e.g. "a component names a device".
+std::string NameRefusal(const std::string& name);
+
+struct NamedEntry {
+  std::string name;  // as in the archive; folders end in "/"
+  bool folder;
+};
+
+// The first two names (in the given order) that a Windows file system would
+// take for the same file, as "'a' and 'A'"; empty when there are none.
+std::string NameCollision(const std::vector<NamedEntry>& entries);
+
+// A file or folder that the installer search could start: a named entry, or
+// a folder implied by the names below it.
+struct InstallerCandidate {
+  std::string name;
+  bool folder;
+  long long index;  // into the entries, or -1 for an implied folder
+};
+
+// The candidates of the first step of the launcher's search that finds
+// anything: "Setup.exe" at the top, else every top-level name ending in
+// "Setup.exe", else every "<top-level folder>/Setup.exe". The launcher takes
+// whichever its directory listing returns first, so every candidate counts.
+// Letter case is ignored, as the file system does. Empty when the launcher
+// would find no installer.
+std::vector<InstallerCandidate> FindInstallerCandidates(const std::vector<NamedEntry>& entries);
+
+}  // namespace sfx
