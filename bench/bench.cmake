@@ -7,3 +7,5 @@ target_link_options(extract_bench PRIVATE -municode)
 set_target_properties(extract_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 # The native side of the comparison: unzip cannot be started from inside Wine.
 configure_file(bench/unzip_bench.sh ${CMAKE_BINARY_DIR}/bench/unzip_bench.sh COPYONLY)
+# sfxpack against zip -r on a 500 MB folder (native, no Wine).
+configure_file(bench/sfxpack_bench.sh ${CMAKE_BINARY_DIR}/bench/sfxpack_bench.sh @ONLY)

@@ -10,3 +10,9 @@ foreach(src ${SFXPACK_TEST_SOURCES})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${SFXPACK_TEST_ENVIRONMENT}")
   add_dependencies(${name} sfx-stub launcher_fixtures)
 endforeach()
+
+# The whole road under Wine, with a 200 MiB file: packed natively and by
+# sfxpack.exe, signed, verified, run.
+add_test(NAME sfxpack_wine_road
+         COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/wine_road.sh ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+set_tests_properties(sfxpack_wine_road PROPERTIES FIXTURES_REQUIRED wine_session TIMEOUT 1200)

@@ -87,7 +87,9 @@ TEST(ZipStreamWriter, FolderBecomesAnArchiveTheLauncherReads) {
     EXPECT_EQ(info.flags, 0x0800) << "UTF-8 names, nothing else";
     EXPECT_EQ(info.externalAttributes, expected[i].attributes);
     // Tiny files deflate to more than they hold and are stored.
-    if (expected[i].content.size() > 100) EXPECT_EQ(info.method, expected[i].method);
+    if (expected[i].content.size() > 100) {
+      EXPECT_EQ(info.method, expected[i].method);
+    }
     EXPECT_LE(info.compressedSize, info.uncompressedSize);
     std::string content;
     ASSERT_EQ(ZipExtractEntry(reader, i, Collect, &content), ZipOk);
@@ -197,7 +199,9 @@ TEST(ZipStreamWriter, DosDateTimeOfAMoment) {
   for (const auto& c : cases) {
     uint32_t dos = 0;
     EXPECT_EQ(sfx::DosDateTime(c.seconds, &dos), c.fits) << c.seconds;
-    if (c.fits) EXPECT_EQ(dos, c.dos) << c.seconds;
+    if (c.fits) {
+      EXPECT_EQ(dos, c.dos) << c.seconds;
+    }
   }
 }
 
