@@ -2,13 +2,13 @@
 
 #include <vector>
 
-#include "payload/zip_reader.h"
 #include "sfxpack/file_io.h"
 #include "sfxpack/icon_file.h"
 #include "sfxpack/jpeg_info.h"
 #include "sfxpack/le_bytes.h"
 #include "sfxpack/pe_image.h"
 #include "sfxpack/version_info.h"
+#include "sfxpack/zip_reader_owner.h"
 
 namespace sfx {
 
@@ -21,16 +21,13 @@ bool CountPiece(void*, const uint8_t*, size_t) { return true; }
 // Lists and checks the archive; false with *error at the first entry that
 // does not unpack.
 bool ListArchive(const std::string& archive, std::ostream& out, std::string* error) {
-  ZipReader* reader = nullptr;
-  const ZipStatus opened = ZipOpen(archive.data(), archive.size(), &reader);
+  ZipReaderOwner owner;
+  const ZipStatus opened = owner.Open(archive);
   if (opened != ZipOk) {
     *error = std::string("its payload is not an archive the launcher reads: ") + ZipStatusText(opened);
     return false;
   }
-  struct ReaderOwner {
-    ZipReader* r;
-    ~ReaderOwner() { ZipClose(r); }
-  } owner{reader};
+  ZipReader* reader = owner.get();
   const uint64_t count = ZipEntryCount(reader);
   uint64_t files = 0, unpacked = 0;
   std::string lines;

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <system_error>
 
-#include "payload/zip_reader.h"
 #include "sfxpack/entry_rules.h"
 #include "sfxpack/file_io.h"
 #include "sfxpack/folder_scan.h"
@@ -15,6 +14,7 @@
 #include "sfxpack/sfxpack.h"
 #include "sfxpack/signature_probe.h"
 #include "sfxpack/version_info.h"
+#include "sfxpack/zip_reader_owner.h"
 #include "sfxpack/zip_stream_writer.h"
 
 namespace sfx {
@@ -224,16 +224,13 @@ bool FeedProbe(void* context, const uint8_t* bytes, size_t count) {
 // An existing archive: read by the launcher's own reader, every entry
 // inflated and checked, and held to the same rules as a folder.
 bool CheckArchivePayload(const Options& o, const std::string& archive, std::string* error) {
-  ZipReader* reader = nullptr;
-  const ZipStatus opened = ZipOpen(archive.data(), archive.size(), &reader);
+  ZipReaderOwner owner;
+  const ZipStatus opened = owner.Open(archive);
   if (opened != ZipOk) {
     *error = "the payload " + o.payload + " is not an archive the launcher reads: " + ZipStatusText(opened);
     return false;
   }
-  struct ReaderOwner {
-    ZipReader* r;
-    ~ReaderOwner() { ZipClose(r); }
-  } owner{reader};
+  ZipReader* reader = owner.get();
   std::vector<NamedEntry> names;
   std::vector<ZipEntryInfo> infos(static_cast<size_t>(ZipEntryCount(reader)));
   for (uint64_t i = 0; i < infos.size(); ++i) {
