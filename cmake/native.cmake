@@ -22,7 +22,7 @@ ExternalProject_Add(native_build
 
 set(NATIVE_DIR ${CMAKE_BINARY_DIR}/native)
 add_test(NAME zip_reader_native_test COMMAND ${NATIVE_DIR}/zip_reader_test --gtest_color=no)
-set_tests_properties(zip_reader_native_test PROPERTIES TIMEOUT 300)
+set_tests_properties(zip_reader_native_test PROPERTIES TIMEOUT 900)
 # The seed archives (from Python's zipfile and Info-ZIP's zip) all read.
 add_test(NAME zip_reader_seeds
   COMMAND sh -c "\"$0\" \"$1\"/*.zip" ${NATIVE_DIR}/zip_check ${NATIVE_DIR}/zip-seeds)
@@ -36,3 +36,8 @@ set_tests_properties(zip_reader_fuzz PROPERTIES TIMEOUT 300)
 add_test(NAME sfxpack_native_test COMMAND ${NATIVE_DIR}/sfxpack_test --gtest_color=no)
 set_tests_properties(sfxpack_native_test PROPERTIES TIMEOUT 300 ENVIRONMENT
   "${SFXPACK_TEST_ENVIRONMENT}")
+
+foreach(name resample_cases_test resample_agreement_test)
+  add_test(NAME ${name}_native COMMAND ${NATIVE_DIR}/${name} --gtest_color=no)
+  set_tests_properties(${name}_native PROPERTIES TIMEOUT 300)
+endforeach()

@@ -1,8 +1,23 @@
+# Where the kernel runs no 32-bit program, Wine's 32-bit side runs under
+# qemu's user-mode emulation (tools/install-deps.sh registers it), several
+# times slower: every Wine time-out, a guard against hangs, grows with it.
+set(QUILLANE_WINE_SLOWDOWN 1)
+if(EXISTS /proc/sys/fs/binfmt_misc/qemu-i386)
+  set(QUILLANE_WINE_SLOWDOWN 5)
+endif()
+# quillane_wine_timeout(var seconds): seconds as a Wine time-out on this machine.
+function(quillane_wine_timeout var seconds)
+  math(EXPR scaled "${seconds} * ${QUILLANE_WINE_SLOWDOWN}")
+  set(${var} ${scaled} PARENT_SCOPE)
+endfunction()
+
 # Every Windows test program runs under the build tree's Wine session, which
 # one fixture starts before the first test and another stops after the last.
 add_test(NAME wine_session_start
          COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-session.sh start ${CMAKE_BINARY_DIR})
-set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine_session TIMEOUT 600)
+quillane_wine_timeout(session_timeout 600)
+set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine_session
+                     TIMEOUT ${session_timeout})
 add_test(NAME wine_session_stop
          COMMAND ${PROJECT_SOURCE_DIR}/tools/wine-session.sh stop ${CMAKE_BINARY_DIR})
 set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine_session)
@@ -19,6 +34,7 @@ function(quillane_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  quillane_wine_timeout(T_TIMEOUT ${T_TIMEOUT})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_session TIMEOUT ${T_TIMEOUT})
   if(T_SERIAL)
     set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)

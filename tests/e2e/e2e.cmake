@@ -66,5 +66,7 @@ set_tests_properties(launcher_e2e_test PROPERTIES
 foreach(kind Unsigned Altered)
   add_test(NAME launcher_e2e_${kind} COMMAND launcher_e2e_test --gtest_color=no
            --gtest_filter=*NeverVerifies*${kind}*)
-  set_tests_properties(launcher_e2e_${kind} PROPERTIES FIXTURES_REQUIRED wine_session TIMEOUT 240)
+  quillane_wine_timeout(e2e_timeout 240)
+  set_tests_properties(launcher_e2e_${kind} PROPERTIES FIXTURES_REQUIRED wine_session
+                       TIMEOUT ${e2e_timeout})
 endforeach()

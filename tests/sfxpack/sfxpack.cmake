@@ -15,4 +15,5 @@ endforeach()
 # sfxpack.exe, signed, verified, run.
 add_test(NAME sfxpack_wine_road
          COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/wine_road.sh ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
-set_tests_properties(sfxpack_wine_road PROPERTIES FIXTURES_REQUIRED wine_session TIMEOUT 1200)
+quillane_wine_timeout(road_timeout 300)
+set_tests_properties(sfxpack_wine_road PROPERTIES FIXTURES_REQUIRED wine_session TIMEOUT ${road_timeout})
