@@ -34,7 +34,7 @@ set_tests_properties(zip_reader_fuzz PROPERTIES TIMEOUT 300)
 
 # sfxpack's native tests, with the build's stub and installer fixtures.
 add_test(NAME sfxpack_native_test COMMAND ${NATIVE_DIR}/sfxpack_test --gtest_color=no)
-set_tests_properties(sfxpack_native_test PROPERTIES TIMEOUT 300 ENVIRONMENT
+set_tests_properties(sfxpack_native_test PROPERTIES TIMEOUT 900 ENVIRONMENT
   "${SFXPACK_TEST_ENVIRONMENT}")
 
 foreach(name resample_cases_test resample_agreement_test)

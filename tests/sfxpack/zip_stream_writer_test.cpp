@@ -142,6 +142,37 @@ TEST(ZipStreamWriter, ManyEntriesGetZip64EndRecords) {
   EXPECT_NE(archive.find(std::string("PK\x06\x06", 4)), std::string::npos);
 }
 
+bool CountBytes(void* context, const uint8_t*, size_t count) {
+  *static_cast<uint64_t*>(context) += count;
+  return true;
+}
+
+TEST(ZipStreamWriter, FileOver4GiBGetsZip64Sizes) {
+  ScratchFolder scratch;
+  const uint64_t size = (uint64_t(4) << 30) + 12345;
+  WriteFile(scratch / "in/a.txt", "before");
+  WriteFile(scratch / "in/big.bin", "");
+  fs::resize_file(scratch / "in/big.bin", size);  // sparse zeros: no disk, quick to read
+  WriteFile(scratch / "in/z.txt", "after");
+  sfx::ZipWriteOptions options;
+  options.level = 1;
+  const std::string archive = WriteArchive(Scan(scratch / "in"), scratch / "big.zip", options);
+  ZipReader* reader = nullptr;
+  ASSERT_EQ(ZipOpen(archive.data(), archive.size(), &reader), ZipOk);
+  ZipEntryInfo info;
+  ASSERT_EQ(ZipStatEntry(reader, 1, &info), ZipOk);
+  EXPECT_STREQ(info.name, "big.bin");
+  EXPECT_EQ(info.uncompressedSize, size);
+  EXPECT_EQ(info.method, 8);
+  uint64_t unpacked = 0;
+  EXPECT_EQ(ZipExtractEntry(reader, 1, CountBytes, &unpacked), ZipOk) << "size and CRC-32 check";
+  EXPECT_EQ(unpacked, size);
+  std::string after;
+  ASSERT_EQ(ZipExtractEntry(reader, 2, Collect, &after), ZipOk);
+  EXPECT_EQ(after, "after");
+  ZipClose(reader);
+}
+
 TEST(ZipStreamWriter, ArchivePastTheLimitIsRefused) {
   ScratchFolder scratch;
   WriteFile(scratch / "in/noise.bin", RandomBytes(300000, 9));
