@@ -30,3 +30,5 @@ target_link_libraries(resize_bench_sse2 PRIVATE imaging support)
 target_link_libraries(resize_bench_reference PRIVATE imaging_reference support)
 endif()
 configure_file(bench/resample_bench.sh.in ${CMAKE_BINARY_DIR}/bench/resample_bench.sh @ONLY)
+
+include(bench/launcher_bench.cmake)

@@ -60,3 +60,6 @@ extern volatile DWORD UnreadableExitCodeThread;
 // record is cleared.
 enum class ImageCrossing { LockBeforeCount, DestroyBeforeClear };
 extern void (*volatile ImageCrossingHook)(ImageCrossing point);
+
+// Fails the allocation of a thread's sampling map block this many more times.
+extern volatile LONG MapBlockFailures;

@@ -1,9 +1,20 @@
 // The per-thread block of sampling maps.
 #include "imaging/imaging.h"
+#include "imaging/imaging_seams.h"
+
+volatile LONG MapBlockFailures = 0;
+
+namespace {
+
+bool ForcedToFail() {
+  return MapBlockFailures > 0 && InterlockedDecrement(&MapBlockFailures) >= 0;
+}
+
+}  // namespace
 
 bool EnsureMapBlock(ThreadContextRecord* context) {
   if (!context->mapBlock) {
-    HGLOBAL block = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, MapBlockBytes);
+    HGLOBAL block = ForcedToFail() ? nullptr : GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, MapBlockBytes);
     if (!block) {
       context->lastError = ImgErrNoMemory;
       return false;

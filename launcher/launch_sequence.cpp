@@ -7,6 +7,7 @@
 #include "launcher/signature.h"
 #include "payload/extract_payload.h"
 #include "splash/splash_window.h"
+#include "splash/taskbar_progress.h"
 #include "support/fault_guard.h"
 
 HINSTANCE ModuleInstance = nullptr;
@@ -42,6 +43,7 @@ bool AwaitVerifiedInstaller(SetupRun* run) {
   const uint64_t start = Hooks.readTimestamp();
   Hooks.pumpMessages(0, false);
   if (CheckInstaller(run) == kSignatureVerified) return true;
+  ShowTaskbarWaiting();
   for (;;) {
     const double seconds = ElapsedSeconds(start, Hooks.readTimestamp());
     if (seconds >= kSignatureGiveUpSeconds) return false;
@@ -61,6 +63,7 @@ bool AwaitVerifiedInstaller(SetupRun* run) {
 
 // Reports a failure in the splash window's name, then cleans up.
 int Fail(SetupRun* run, const wchar_t* caption, const wchar_t* text) {
+  ClearTaskbarProgress();
   ShowFailureMessage(SplashWindow, caption, text);
   CleanUpSetupRun(run);
   return 0;
@@ -100,6 +103,7 @@ void CleanUpSetupRun(SetupRun* run) {
   }
   if (run->windowToDestroy) {
     run->windowToDestroy = false;
+    StopTaskbarProgress();
     Stages.destroyWindow(SplashWindow);
   }
 }
@@ -115,6 +119,7 @@ int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
   Hooks.setStatusText(kPreparing);
   Hooks.showWindow(SplashWindow, SW_SHOW);
   Hooks.pumpMessages(0, false);
+  StartTaskbarProgress(SplashWindow);
 
   // A folder that could not be made anew is never used, nor removed:
   // whatever stands under its name (or under a cut name) may not be ours.
@@ -125,7 +130,9 @@ int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
   } else {
     run->workspace[0] = L'\0';
   }
-  if (!prepared || !Stages.extractPayload(run->workspace))
+  const bool extracted = prepared && Stages.extractPayload(run->workspace);
+  ClearTaskbarProgress();
+  if (!extracted)
     return Fail(run, L"Payload Extraction Failed",
                 L"Setup was unable to extract its payload package");
 
@@ -145,6 +152,7 @@ int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
     return Fail(run, L"Signature Check Failed",
                 L"Setup could not verify the digital signature of the installer binary 'Setup.exe'");
 
+  ClearTaskbarProgress();
   Hooks.setStatusText(kHandingOver);
   Hooks.pumpMessages(250, true);
   const int result = Stages.handOverToInstaller(run->installer, commandLine, &run->verifiedFile,

@@ -7,6 +7,7 @@
 #include "payload/zip_reader.h"
 #include "splash/message_pump.h"
 #include "splash/splash_window.h"
+#include "splash/taskbar_progress.h"
 #include "support/fault_guard.h"
 
 namespace {
@@ -30,6 +31,8 @@ struct Extraction {
   wchar_t madeParent[kNameUnits];  // the folder the last entry's parents were made for
   HANDLE file;         // the entry being written; INVALID_HANDLE_VALUE between entries
   DWORD lastPump;
+  uint64_t written;    // bytes of all entries so far, for the progress display
+  uint64_t total;
 };
 
 // Receives the inflated pieces of one entry (the reader's fixed-size output
@@ -44,7 +47,9 @@ bool WritePiece(void* context, const uint8_t* bytes, size_t count) {
     if (done != take) return false;
     bytes += take;
     count -= take;
+    x->written += take;
   }
+  ShowTaskbarProgress(x->written, x->total);
   DWORD now = GetTickCount();
   if (now - x->lastPump >= kPumpIntervalMs) {
     PumpMessages(0, false);
@@ -165,6 +170,8 @@ int ExtractPackage(const void* resourceData, uint32_t resourceSize, const wchar_
   x.count = ZipEntryCount(reader);
   x.folder = folder;
   x.file = INVALID_HANDLE_VALUE;
+  x.total = ZipTotalSize(reader);
+  ShowTaskbarProgress(0, x.total);
   // An archive without entries is a failed extraction, not an empty success.
   bool done = false;
   if (x.count > 0 && x.count <= 0x7FFFFFFF)

@@ -498,6 +498,15 @@ void ZipClose(ZipReader* reader) {
 
 uint64_t ZipEntryCount(const ZipReader* reader) { return reader ? reader->count : 0; }
 
+uint64_t ZipTotalSize(const ZipReader* reader) {
+  uint64_t total = 0;
+  for (uint64_t i = 0; reader && i < reader->count; ++i) {
+    const uint64_t size = reader->entries[i].uncompressedSize;
+    total = size > UINT64_MAX - total ? UINT64_MAX : total + size;
+  }
+  return total;
+}
+
 ZipStatus ZipStatEntry(const ZipReader* reader, uint64_t index, ZipEntryInfo* info) {
   if (!reader || !info || index >= reader->count) return ZipErrArgument;
   const EntryRecord& entry = reader->entries[index];

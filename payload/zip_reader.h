@@ -54,6 +54,9 @@ ZipStatus ZipOpen(const void* data, uint64_t size, ZipReader** reader);
 void ZipClose(ZipReader* reader);
 
 uint64_t ZipEntryCount(const ZipReader* reader);
+// The uncompressed sizes of all entries added up (saturating at the top of
+// the range): what a whole extraction writes.
+uint64_t ZipTotalSize(const ZipReader* reader);
 ZipStatus ZipStatEntry(const ZipReader* reader, uint64_t index, ZipEntryInfo* info);
 
 // Inflates entry `index` in fixed-size pieces (at most 256 KiB each, never

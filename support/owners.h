@@ -48,11 +48,24 @@ struct ErrorModeBracket {
   QLN_NO_COPY(ErrorModeBracket);
 };
 
-// CoUninitialize once for a CoInitializeEx call, whatever it returned.
+// CoUninitialize for a CoInitializeEx call that succeeded (S_OK or S_FALSE).
+// A thread that already lives in another apartment model gets
+// RPC_E_CHANGED_MODE and no count: leaving then would tear down COM under
+// whoever entered it first.
 struct ComApartment {
-  ComApartment(DWORD flags) { CoInitializeEx(nullptr, flags); }
-  ~ComApartment() { CoUninitialize(); }
+  bool entered;
+  explicit ComApartment(DWORD flags) : entered(SUCCEEDED(CoInitializeEx(nullptr, flags))) {}
+  ~ComApartment() { if (entered) CoUninitialize(); }
   QLN_NO_COPY(ComApartment);
+};
+
+// ReleaseDC for a device context from GetDC (a null window: the screen).
+struct WindowDcOwner {
+  HWND window;
+  HDC dc;
+  explicit WindowDcOwner(HWND w) : window(w), dc(GetDC(w)) {}
+  ~WindowDcOwner() { if (dc) ReleaseDC(window, dc); }
+  QLN_NO_COPY(WindowDcOwner);
 };
 
 // LeaveCriticalSection for a critical section entered by the constructor.

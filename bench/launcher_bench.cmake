@@ -1,0 +1,47 @@
+# The launcher benchmark: real launchers around two generated packages, the
+# limit program, and the driver that times them side by side under a Wine
+# prefix of its own (bench/launcher_bench.sh, run by `make bench`).
+set(LB ${CMAKE_BINARY_DIR}/bench/launcher)
+file(MAKE_DIRECTORY ${LB})
+
+add_executable(extract_limit bench/extract_limit.cpp)
+target_link_libraries(extract_limit PRIVATE ${ZLIB_STATIC})
+target_link_options(extract_limit PRIVATE -municode)
+
+add_executable(launcher_bench bench/launcher_bench.cpp)
+target_link_libraries(launcher_bench PRIVATE sfx_core psapi)
+target_include_directories(launcher_bench PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_options(launcher_bench PRIVATE -municode)
+set_target_properties(extract_limit launcher_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LB})
+
+set(LB_INSTALLER ${CMAKE_BINARY_DIR}/sample/Setup.exe)
+set(LB_LAUNCHERS)
+foreach(kind mixed small)
+  set(dir ${LB}/${kind})
+  file(MAKE_DIRECTORY ${dir})
+  add_custom_command(
+    OUTPUT ${dir}/payload.bin
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/bench/make_bench_package.py --kind ${kind}
+            --installer ${LB_INSTALLER} --out ${dir}/archive.zip
+    COMMAND ${Python3_EXECUTABLE} ${PACKAGE_SCRIPT} --raw-zip ${dir}/archive.zip --out ${dir}/payload.bin
+    DEPENDS ${PROJECT_SOURCE_DIR}/bench/make_bench_package.py ${PACKAGE_SCRIPT} ${LB_INSTALLER}
+    COMMENT "Making the ${kind} benchmark package")
+  file(WRITE ${dir}/launcher.rc.in
+"#include <windows.h>
+101 ICON \"${GEN}/quillane.ico\"
+103 JPEG \"${GEN}/splash.jpg\"
+ZIPFILE FILE_DATA \"${dir}/payload.bin\"
+CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${GEN}/launcher.manifest\"
+")
+  configure_file(${dir}/launcher.rc.in ${dir}/launcher.rc COPYONLY)
+  add_executable(bench-launcher-${kind} WIN32 ${PROJECT_SOURCE_DIR}/launcher/entry.cpp ${dir}/launcher.rc)
+  target_link_libraries(bench-launcher-${kind} PRIVATE sfx_core)
+  target_link_options(bench-launcher-${kind} PRIVATE -municode)
+  set_source_files_properties(${dir}/launcher.rc PROPERTIES
+    OBJECT_DEPENDS "${dir}/payload.bin;${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg")
+  set_target_properties(bench-launcher-${kind} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LB} OUTPUT_NAME ${kind})
+  # The shared resources are made by the real launcher's build, once.
+  add_dependencies(bench-launcher-${kind} sfx-launcher)
+endforeach()
+
+configure_file(bench/launcher_bench.sh ${CMAKE_BINARY_DIR}/bench/launcher_bench.sh @ONLY)

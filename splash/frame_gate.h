@@ -1,0 +1,21 @@
+// A gate for display updates that may come faster than a screen shows them.
+#pragma once
+#include <cstdint>
+
+// About one frame of a 60 Hz screen.
+constexpr uint32_t kFrameGateMs = 16;
+
+// One gate per displayed value. Zero-filled: closed to nothing, so that the
+// first update always passes.
+struct FrameGate {
+  uint32_t lastPass;  // tick (ms) of the last update let through
+  bool passedOnce;
+};
+
+// True when an update at tick now may be shown: the first one, any with
+// always set (a last value, a change of kind), and any other once
+// kFrameGateMs have passed since the last one let through. Ticks wrap.
+bool PassFrameGate(FrameGate* gate, uint32_t now, bool always);
+
+// Opens the gate again for a new series (its first update passes).
+void ResetFrameGate(FrameGate* gate);

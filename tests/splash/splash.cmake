@@ -1,0 +1,23 @@
+# The decoding test carries a "JPEG" picture resource of its own, 400 x 300,
+# with the launcher's icon and manifest.
+set(SPLASH_TESTS ${CMAKE_BINARY_DIR}/tests/splash)
+file(MAKE_DIRECTORY ${SPLASH_TESTS})
+set(SPLASH_PICTURE ${PROJECT_SOURCE_DIR}/tests/splash/fixtures/picture-400x300.jpg)
+
+# splash_resources(NAME PICTURE [PAYLOAD]) -> ${SPLASH_TESTS}/NAME.rc
+function(splash_resources name picture)
+  set(text "#include <windows.h>\n101 ICON \"${GEN}/quillane.ico\"\n103 JPEG \"${picture}\"\n")
+  if(ARGC GREATER 2)
+    string(APPEND text "ZIPFILE FILE_DATA \"${ARGV2}\"\n")
+  endif()
+  string(APPEND text "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${GEN}/launcher.manifest\"\n")
+  file(WRITE ${SPLASH_TESTS}/${name}.rc.in "${text}")
+  configure_file(${SPLASH_TESTS}/${name}.rc.in ${SPLASH_TESTS}/${name}.rc COPYONLY)
+  set_source_files_properties(${SPLASH_TESTS}/${name}.rc PROPERTIES
+    OBJECT_DEPENDS "${picture};${GEN}/quillane.ico;${GEN}/launcher.manifest;${ARGV2}")
+endfunction()
+
+splash_resources(picture ${SPLASH_PICTURE})
+quillane_add_test(jpeg_decode_test SOURCES ${PROJECT_SOURCE_DIR}/tests/splash/jpeg_decode_test.cpp
+                  ${SPLASH_TESTS}/picture.rc)
+add_dependencies(jpeg_decode_test sfx_resources)
