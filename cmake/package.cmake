@@ -1,7 +1,7 @@
-# The stub's resources (icon, splash picture, manifest) and the sample
-# installer, signed with a throwaway certificate that lives in the build
-# tree only. payload.bin, the sample package as a bare resource, feeds the
-# resource extraction test.
+# The launcher's resources: icon, splash picture, manifest and the payload
+# package. The package is made at build time from sample/payload plus the
+# sample installer, which is signed with a throwaway certificate that lives
+# in the build tree only.
 set(GEN ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${GEN})
 
@@ -38,4 +38,4 @@ configure_file(${PROJECT_SOURCE_DIR}/launcher/launcher.manifest ${GEN}/launcher.
 configure_file(${PROJECT_SOURCE_DIR}/sample/splash.jpg ${GEN}/splash.jpg COPYONLY)
 
 add_custom_target(sfx_resources DEPENDS ${GEN}/payload.bin ${GEN}/quillane.ico)
-set(SFX_STUB_DEPENDS ${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg)
+set(SFX_RESOURCE_DEPENDS ${GEN}/payload.bin;${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg)

@@ -1,57 +1,67 @@
-# End-to-end runs of the real launcher under Wine. Each test package gets a
-# launcher of its own, packed by sfxpack onto the stub like a product's:
-# a folder is gathered from the installer fixtures and packed; the failure
-# roads that sfxpack refuses to build (no installer, damaged data) are made
-# by changing one entry of a packed launcher afterwards.
+# End-to-end runs of the real launcher under Wine. Each test package (made
+# at build time from the installer fixtures) gets a launcher of its own:
+# the launcher's resources with that package, linked like the real one.
 add_executable(run-exact ${CMAKE_CURRENT_LIST_DIR}/run_exact.cpp)
 target_link_options(run-exact PRIVATE -municode)
 
 set(E2E ${CMAKE_BINARY_DIR}/tests/e2e)
 file(MAKE_DIRECTORY ${E2E})
+set(E2E_PACK ${Python3_EXECUTABLE} ${PACKAGE_SCRIPT})
 set(E2E_FIX ${CMAKE_BINARY_DIR}/tests/fixtures)
-set(E2E_ALTER ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/alter-entry.py)
 
-# name -> the installer fixture, whether the sample files go beside it, the
-# packer's extra arguments and the change made after packing.
-set(E2E_SETUP_happy signed.exe)
-set(E2E_SETUP_unsigned unsigned.exe)
-set(E2E_SETUP_altered altered.exe)
-set(E2E_SETUP_noinstaller signed.exe)
-set(E2E_SETUP_damaged signed.exe)
-set(E2E_SAMPLE_happy ON)
-set(E2E_SAMPLE_noinstaller ON)
-set(E2E_SAMPLE_damaged ON)
-set(E2E_ARGS_unsigned --allow-unsigned)
-set(E2E_ALTER_noinstaller --rename Setup.exe Setup.ex_)
-set(E2E_ALTER_damaged --damage Setup.exe)
+# name -> make-package.py arguments
+set(E2E_PACKAGE_happy --dir ${PROJECT_SOURCE_DIR}/sample/payload --file Setup.exe=${E2E_FIX}/signed.exe)
+set(E2E_PACKAGE_unsigned --file Setup.exe=${E2E_FIX}/unsigned.exe)
+set(E2E_PACKAGE_altered --file Setup.exe=${E2E_FIX}/altered.exe)
+set(E2E_PACKAGE_noinstaller --dir ${PROJECT_SOURCE_DIR}/sample/payload)
+set(E2E_PACKAGE_damaged --raw-zip ${E2E}/damaged.zip)
+
+# The damaged package: the happy one's archive with a byte flipped inside
+# the installer's compressed data.
+add_custom_command(
+  OUTPUT ${E2E}/damaged.zip
+  COMMAND ${E2E_PACK} --out ${E2E}/happy-copy.bin --zip-out ${E2E}/happy.zip
+          ${E2E_PACKAGE_happy}
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/alter-file.py ${E2E}/happy.zip
+          ${E2E}/damaged.zip
+  DEPENDS launcher_fixtures ${E2E_FIX}/signed.exe ${PACKAGE_SCRIPT}
+  COMMENT "Making the damaged test package")
 
 set(E2E_LAUNCHERS)
 foreach(name happy unsigned altered noinstaller damaged)
-  set(dir ${E2E}/${name}-package)
-  set(launcher ${E2E}/${name}.exe)
-  set(commands COMMAND ${CMAKE_COMMAND} -E rm -rf ${dir} COMMAND ${CMAKE_COMMAND} -E make_directory ${dir})
-  if(E2E_SAMPLE_${name})
-    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/sample/payload ${dir})
-  endif()
-  list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy ${E2E_FIX}/${E2E_SETUP_${name}} ${dir}/Setup.exe)
-  set(packed ${launcher})
-  if(E2E_ALTER_${name})
-    set(packed ${E2E}/${name}-whole.exe)
-  endif()
-  list(APPEND commands COMMAND ${SFXPACK} --payload ${dir} --stub $<TARGET_FILE:sfx-stub>
-       ${E2E_ARGS_${name}} -o ${packed})
-  if(E2E_ALTER_${name})
-    list(APPEND commands COMMAND ${E2E_ALTER} ${packed} ${launcher} ${E2E_ALTER_${name}})
-  endif()
+  set(dir ${E2E}/${name})
+  file(MAKE_DIRECTORY ${dir})
   # The fixture files themselves, not only their target: a target alone
-  # orders the build but never repacks a launcher when a fixture changes.
+  # orders the build but never repacks a package when a fixture changes.
+  set(deps ${PACKAGE_SCRIPT} launcher_fixtures ${E2E_FIX}/signed.exe ${E2E_FIX}/unsigned.exe
+           ${E2E_FIX}/altered.exe)
+  if(name STREQUAL damaged)
+    list(APPEND deps ${E2E}/damaged.zip)
+  endif()
   add_custom_command(
-    OUTPUT ${launcher}
-    ${commands}
-    DEPENDS sfx-stub sfxpack_native ${SFXPACK} launcher_fixtures ${E2E_FIX}/${E2E_SETUP_${name}}
-            ${SAMPLE_FILES} ${PROJECT_SOURCE_DIR}/tools/alter-entry.py
-    COMMENT "Packing the ${name} test launcher")
-  add_custom_target(e2e-launcher-${name} DEPENDS ${launcher})
+    OUTPUT ${dir}/payload.bin
+    COMMAND ${E2E_PACK} --out ${dir}/payload.bin ${E2E_PACKAGE_${name}}
+    DEPENDS ${deps}
+    COMMENT "Packing the ${name} test package")
+  file(WRITE ${dir}/launcher.rc.in
+"#include <windows.h>
+101 ICON \"${GEN}/quillane.ico\"
+103 JPEG \"${GEN}/splash.jpg\"
+ZIPFILE FILE_DATA \"${dir}/payload.bin\"
+CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${GEN}/launcher.manifest\"
+")
+  configure_file(${dir}/launcher.rc.in ${dir}/launcher.rc COPYONLY)
+  add_executable(e2e-launcher-${name} WIN32 ${PROJECT_SOURCE_DIR}/launcher/entry.cpp ${dir}/launcher.rc)
+  target_link_libraries(e2e-launcher-${name} PRIVATE sfx_core)
+  target_link_options(e2e-launcher-${name} PRIVATE -municode)
+  set_source_files_properties(${dir}/launcher.rc PROPERTIES
+    OBJECT_DEPENDS "${dir}/payload.bin;${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg")
+  set_target_properties(e2e-launcher-${name} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${E2E} OUTPUT_NAME ${name})
+  # The shared resources (made by the real launcher's build) and the signed
+  # fixtures are made once, before any of these launchers, never by two
+  # targets at once.
+  add_dependencies(e2e-launcher-${name} sfx-launcher launcher_fixtures)
   list(APPEND E2E_LAUNCHERS e2e-launcher-${name})
 endforeach()
 
