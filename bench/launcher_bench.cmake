@@ -26,22 +26,7 @@ foreach(kind mixed small)
     COMMAND ${Python3_EXECUTABLE} ${PACKAGE_SCRIPT} --raw-zip ${dir}/archive.zip --out ${dir}/payload.bin
     DEPENDS ${PROJECT_SOURCE_DIR}/bench/make_bench_package.py ${PACKAGE_SCRIPT} ${LB_INSTALLER}
     COMMENT "Making the ${kind} benchmark package")
-  file(WRITE ${dir}/launcher.rc.in
-"#include <windows.h>
-101 ICON \"${GEN}/quillane.ico\"
-103 JPEG \"${GEN}/splash.jpg\"
-ZIPFILE FILE_DATA \"${dir}/payload.bin\"
-CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${GEN}/launcher.manifest\"
-")
-  configure_file(${dir}/launcher.rc.in ${dir}/launcher.rc COPYONLY)
-  add_executable(bench-launcher-${kind} WIN32 ${PROJECT_SOURCE_DIR}/launcher/entry.cpp ${dir}/launcher.rc)
-  target_link_libraries(bench-launcher-${kind} PRIVATE sfx_core)
-  target_link_options(bench-launcher-${kind} PRIVATE -municode)
-  set_source_files_properties(${dir}/launcher.rc PROPERTIES
-    OBJECT_DEPENDS "${dir}/payload.bin;${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg")
-  set_target_properties(bench-launcher-${kind} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LB} OUTPUT_NAME ${kind})
-  # The shared resources are made by the real launcher's build, once.
-  add_dependencies(bench-launcher-${kind} sfx-launcher)
+  quillane_add_packed_launcher(bench-launcher-${kind} ${dir}/payload.bin ${LB} ${kind})
 endforeach()
 
 configure_file(bench/launcher_bench.sh ${CMAKE_BINARY_DIR}/bench/launcher_bench.sh @ONLY)

@@ -43,21 +43,7 @@ foreach(name happy unsigned altered noinstaller damaged)
     COMMAND ${E2E_PACK} --out ${dir}/payload.bin ${E2E_PACKAGE_${name}}
     DEPENDS ${deps}
     COMMENT "Packing the ${name} test package")
-  file(WRITE ${dir}/launcher.rc.in
-"#include <windows.h>
-101 ICON \"${GEN}/quillane.ico\"
-103 JPEG \"${GEN}/splash.jpg\"
-ZIPFILE FILE_DATA \"${dir}/payload.bin\"
-CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${GEN}/launcher.manifest\"
-")
-  configure_file(${dir}/launcher.rc.in ${dir}/launcher.rc COPYONLY)
-  add_executable(e2e-launcher-${name} WIN32 ${PROJECT_SOURCE_DIR}/launcher/entry.cpp ${dir}/launcher.rc)
-  target_link_libraries(e2e-launcher-${name} PRIVATE sfx_core)
-  target_link_options(e2e-launcher-${name} PRIVATE -municode)
-  set_source_files_properties(${dir}/launcher.rc PROPERTIES
-    OBJECT_DEPENDS "${dir}/payload.bin;${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg")
-  set_target_properties(e2e-launcher-${name} PROPERTIES
-    RUNTIME_OUTPUT_DIRECTORY ${E2E} OUTPUT_NAME ${name})
+  quillane_add_packed_launcher(e2e-launcher-${name} ${dir}/payload.bin ${E2E} ${name})
   # The shared resources (made by the real launcher's build) and the signed
   # fixtures are made once, before any of these launchers, never by two
   # targets at once.
