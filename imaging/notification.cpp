@@ -7,7 +7,14 @@ int RaiseNotification(DWORD code) {
   if (!context) return 0;
   ImgNotifyProc callback = context->notifyCallback;
   if (!callback) return 1;
-  if (IsBadCodePtr(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(callback)))) return 0;
+  // IsBadCodePtr takes only the access violation its own probe causes. Under
+  // the guard a probe fault reported as anything else (Wine under qemu's
+  // user-mode emulation names every page fault an illegal instruction) still
+  // reads as a bad pointer instead of ending the process.
+  bool bad = true;
+  if (!RunGuarded([&] { bad = IsBadCodePtr(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(callback))) != 0; }) ||
+      bad)
+    return 0;
   ULONG_PTR data = context->notifyData;
   return RunGuarded([&] { callback(code, data); }) ? 1 : 0;
 }

@@ -116,7 +116,10 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
     watch->outcome->boxes.push_back(box);
     watch->answered.insert(window);
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  } else if (pid == watch->launcher && GetWindow(window, GW_OWNER) == nullptr && title[0]) {
+  } else if (pid == watch->launcher && lstrcmpW(cls, L"QLNneo_SfxBox") == 0) {
+    // Only the splash window counts: the platform gives the process
+    // top-level windows of its own (such as the hidden "Default IME"), and
+    // their visibility says nothing about the splash.
     auto& titles = watch->outcome->titles;
     if (titles.empty() || titles.back().text != title) titles.push_back({title, watch->now});
     if (watch->tree.size() > 1) {

@@ -20,6 +20,23 @@ struct TestPage {
   ~TestPage() { VirtualFree(base, 0, MEM_RELEASE); }
 };
 
+// Under qemu's user-mode emulation (the build sets QUILLANE_EMULATED_CPU
+// for its test programs) the signal frame carries no trap number. Wine reads
+// the kind of a processor fault from it, so there a page fault arrives as an
+// illegal instruction, a division by zero as a floating-point fault, and a
+// guard page is never recognised. The region must still end; only the code
+// it reports cannot be checked.
+bool TrapNumbersReported() {
+  return GetEnvironmentVariableW(L"QUILLANE_EMULATED_CPU", nullptr, 0) == 0;
+}
+
+::testing::AssertionResult IsFault(uint32_t code, DWORD expected) {
+  if (code == expected || (code != 0 && !TrapNumbersReported()))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << std::hex << "code 0x" << code << ", expected 0x"
+                                       << expected;
+}
+
 volatile int* volatile NullPointer = nullptr;
 volatile int Zero = 0;
 
@@ -41,7 +58,7 @@ TEST(FaultGuard, NullReadEndsTheRegion) {
     reached = 1;
     reached = *NullPointer + 2;
   }, &code));
-  EXPECT_EQ(code, static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION));
+  EXPECT_TRUE(IsFault(code, EXCEPTION_ACCESS_VIOLATION));
   EXPECT_EQ(reached, 1);  // stopped at the fault
   EXPECT_EQ(ChainHead(), before);
 }
@@ -51,7 +68,7 @@ TEST(FaultGuard, WriteToReadOnlyPageEndsTheRegion) {
   ASSERT_NE(page.base, nullptr);
   uint32_t code = 0;
   EXPECT_FALSE(RunGuarded([&] { *static_cast<volatile int*>(page.base) = 7; }, &code));
-  EXPECT_EQ(code, static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION));
+  EXPECT_TRUE(IsFault(code, EXCEPTION_ACCESS_VIOLATION));
   EXPECT_EQ(*static_cast<volatile int*>(page.base), 0);
 }
 
@@ -59,7 +76,7 @@ TEST(FaultGuard, IntegerDivisionByZeroEndsTheRegion) {
   volatile int result = 0;
   uint32_t code = 0;
   EXPECT_FALSE(RunGuarded([&] { result = 100 / Zero; }, &code));
-  EXPECT_EQ(code, static_cast<uint32_t>(EXCEPTION_INT_DIVIDE_BY_ZERO));
+  EXPECT_TRUE(IsFault(code, EXCEPTION_INT_DIVIDE_BY_ZERO));
 }
 
 TEST(FaultGuard, RaisedExceptionsGiveTheirCode) {
@@ -84,7 +101,7 @@ TEST(FaultGuard, NestedGuardsEachTakeTheirOwnFault) {
   }, &outer);
   EXPECT_FALSE(outerDone);
   EXPECT_EQ(afterInner, 2);  // the outer region went on after the inner fault
-  EXPECT_EQ(inner, static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION));
+  EXPECT_TRUE(IsFault(inner, EXCEPTION_ACCESS_VIOLATION));
   EXPECT_EQ(outer, 0xE0000042u);
   EXPECT_EQ(ChainHead(), before);
 }
@@ -104,7 +121,7 @@ TEST(FaultGuard, InnerFaultTakenByTheOuterGuardSkipsTheInnerRegion) {
     (void)*NullPointer;
   }, &outer));
   EXPECT_EQ(innerRan, 1);
-  EXPECT_EQ(outer, static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION));
+  EXPECT_TRUE(IsFault(outer, EXCEPTION_ACCESS_VIOLATION));
   EXPECT_EQ(ChainHead(), before);
 }
 
@@ -151,6 +168,7 @@ struct FilterBracket {
 };
 
 TEST(FaultGuard, RealGuardPageViolationPassesOn) {
+  if (!TrapNumbersReported()) GTEST_SKIP() << "the emulator hides guard-page faults from Wine";
   TestPage page(PAGE_READWRITE | PAGE_GUARD);
   ASSERT_NE(page.base, nullptr);
   FilterBracket filter;
