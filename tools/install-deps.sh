@@ -2,7 +2,9 @@
 # Installs the Debian packages the build and the tests need. Idempotent and
 # quick when everything is present: it asks apt only for what is missing.
 set -e
-PKGS="g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 xvfb xauth
+# wine64 brings the 64-bit wineserver, which the wineserver command prefers:
+# a native server where the 32-bit one would run emulated.
+PKGS="g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 wine64 xvfb xauth
 osslsigncode openssl googletest clang libclang-rt-14-dev zlib1g-dev cmake make zip unzip python3
 python3-pil"
 missing=""
@@ -22,7 +24,30 @@ SUDO=""
 # before its first instruction; the 10.0 build from bookworm-backports starts
 # one in a fraction of a second. 7.2 stays as the fallback when backports
 # cannot be reached.
+misc=/proc/sys/fs/binfmt_misc
 i386_runs() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+# The binfmt entries that hand 32-bit x86 programs to an emulator.
+i386_entries() {
+  for f in $misc/*; do
+    case ${f##*/} in register|status) continue ;; esac
+    grep -qs '^interpreter .*i386' "$f" && echo "$f"
+  done
+  return 0
+}
+# Whether the kernel itself starts 32-bit programs. With an emulator
+# registered they start either way, so its entries are switched off for the
+# moment of the check.
+i386_native() {
+  entries=$(i386_entries)
+  on=""
+  for f in $entries; do
+    grep -qs '^enabled' "$f" && on="$on $f" && echo 0 | $SUDO tee "$f" >/dev/null
+  done
+  status=0
+  i386_runs || status=1
+  for f in $on; do echo 1 | $SUDO tee "$f" >/dev/null; done
+  return $status
+}
 install_recent_qemu() {
   [ -x /usr/bin/qemu-i386 ] && return 0
   grep -rqs bookworm-backports /etc/apt/sources.list /etc/apt/sources.list.d/ ||
@@ -34,7 +59,8 @@ install_recent_qemu() {
   [ -x /usr/bin/qemu-i386 ]
 }
 register_i386_emulation() {
-  i386_runs && return 0
+  [ -f $misc/register ] || $SUDO mount -t binfmt_misc binfmt_misc $misc
+  i386_native && return 0
   if install_recent_qemu; then
     emulator=/usr/bin/qemu-i386
   else
@@ -45,18 +71,20 @@ register_i386_emulation() {
     }
     emulator=$(command -v qemu-i386-static)
   fi
-  misc=/proc/sys/fs/binfmt_misc
-  [ -f $misc/register ] || $SUDO mount -t binfmt_misc binfmt_misc $misc
-  # The -P name makes qemu keep the program's own argv[0]. The F flag has the
-  # kernel open the emulator once, at registration, so the entry is made again
-  # whenever the link is pointed at another emulator.
+  # The F flag has the kernel open the emulator once, at registration: an
+  # entry made earlier (by this script or by the machine's own packages) may
+  # still hold an older emulator whatever its link says now. So the entries
+  # are made again whenever the emulator differs from the one recorded at our
+  # last registration. The -P name makes qemu keep the program's argv[0].
   link=/usr/libexec/qemu-binfmt/i386-binfmt-P
-  $SUDO mkdir -p /usr/libexec/qemu-binfmt
-  if [ "$(readlink -f $link)" != "$(readlink -f "$emulator")" ] || [ ! -e $misc/qemu-i386 ] ||
-     ! grep -qx "interpreter $link" $misc/qemu-i386; then
+  stamp=/var/lib/quillane/i386-emulator
+  want="$(readlink -f "$emulator") $(stat -L -c %i "$emulator")"
+  if [ "$(cat $stamp 2>/dev/null)" != "$want" ] || ! grep -qs '^enabled' $misc/qemu-i386; then
+    for f in $(i386_entries); do echo -1 | $SUDO tee "$f" >/dev/null; done
+    $SUDO mkdir -p /usr/libexec/qemu-binfmt /var/lib/quillane
     $SUDO ln -sf "$emulator" $link
-    [ ! -e $misc/qemu-i386 ] || echo -1 | $SUDO tee $misc/qemu-i386 >/dev/null
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$link"':OPF' | $SUDO tee $misc/register >/dev/null
+    echo "$want" | $SUDO tee $stamp >/dev/null
   fi
   i386_runs || { echo "32-bit programs still do not start" >&2; exit 1; }
 }
