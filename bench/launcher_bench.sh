@@ -22,7 +22,7 @@ rm -rf "$TEMPDIR"
 mkdir -p "$TEMPDIR"
 
 # A leftover server of this prefix would write its registry back over ours.
-"$ROOT/tools/wine-session.sh" stop "$SESSION"
+[ ! -d "$SESSION" ] || "$ROOT/tools/wine-session.sh" stop "$SESSION"
 # A new prefix takes minutes to boot; a copy of the build's own booted one
 # serves as well. Its server is stopped first, so that its registry is on
 # disk whole.
