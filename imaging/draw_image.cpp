@@ -55,9 +55,15 @@ int DrawPixels(ThreadContextRecord* context, HDC dc, ImageRecord* image, const D
     context->lastError = ImgErrBadArgument;
     return 0;
   }
+  // The view starts at the first row's start, not at the rectangle's corner:
+  // a DIB that began at the corner would, at the stride as its width, take in
+  // sourceLeft pixels past the image's last row, memory GDI may read. The
+  // rectangle's left edge goes to GDI as the source x instead.
   TemporaryImage view;
-  uint32_t* first = image->pixels + static_cast<ptrdiff_t>(r.sourceTop) * image->stride + r.sourceLeft;
-  if (!AttachImage(&view.record, r.sourceWidth, r.sourceHeight, image->stride, first)) return 0;
+  uint32_t* firstRow = image->pixels + static_cast<ptrdiff_t>(r.sourceTop) * image->stride;
+  if (!AttachImage(&view.record, r.sourceLeft + r.sourceWidth, r.sourceHeight, image->stride,
+                   firstRow))
+    return 0;
   ImageLockHold viewLock;
   if (!viewLock.Take(&view.record)) return 0;
   // Each header row spans a whole image row: the header's width is the stride.
@@ -68,8 +74,8 @@ int DrawPixels(ThreadContextRecord* context, HDC dc, ImageRecord* image, const D
   int result = 0;
   const void* bits = view.record.pixels;
   if (!RunGuarded([&] {
-        result = StretchDIBits(dc, r.destLeft, r.destTop, r.destWidth, r.destHeight, 0, 0,
-                               r.sourceWidth, r.sourceHeight, bits,
+        result = StretchDIBits(dc, r.destLeft, r.destTop, r.destWidth, r.destHeight, r.sourceLeft,
+                               0, r.sourceWidth, r.sourceHeight, bits,
                                reinterpret_cast<const BITMAPINFO*>(&header), DIB_RGB_COLORS,
                                SRCCOPY);
       }))
