@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "launcher/workspace.h"
+#include "splash/splash_window.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ BOOL CALLBACK FindTitle(HWND window, LPARAM param) {
   if (pid != search->pid || GetWindow(window, GW_OWNER)) return TRUE;
   wchar_t cls[32] = {};
   GetClassNameW(window, cls, 32);
-  if (wcscmp(cls, L"QLNneo_SfxBox") != 0) return TRUE;
+  if (wcscmp(cls, kSplashClassName) != 0) return TRUE;
   GetWindowTextW(window, search->title, 128);
   return FALSE;
 }

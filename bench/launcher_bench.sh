@@ -63,7 +63,8 @@ open(path, 'w', encoding='utf-8').write('\n'.join(out))
 PY
 "$ROOT/tools/wine-session.sh" start "$SESSION"
 trap '"$ROOT/tools/wine-session.sh" stop "$SESSION"; rm -rf "$TEMPDIR"' EXIT
-export WINEPREFIX=$SESSION/wine/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+W=$SESSION/wine
+. "$ROOT/tools/wine-env.sh"
 DISPLAY=$(cat "$SESSION/wine/display")
 export DISPLAY
 echo "launcher benchmark: $(df -T "$TEMPDIR" | awk 'NR==2 { print $2 }') at $TEMPDIR, $ROUNDS rounds"

@@ -10,11 +10,11 @@ int RaiseNotification(DWORD code) {
   // IsBadCodePtr takes only the access violation its own probe causes. Under
   // the guard a probe fault reported as anything else (Wine under qemu's
   // user-mode emulation names every page fault an illegal instruction) still
-  // reads as a bad pointer instead of ending the process.
+  // reads as a bad pointer (bad keeps its value) instead of ending the process.
+  FARPROC entry = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(callback));
   bool bad = true;
-  if (!RunGuarded([&] { bad = IsBadCodePtr(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(callback))) != 0; }) ||
-      bad)
-    return 0;
+  RunGuarded([&] { bad = IsBadCodePtr(entry); });
+  if (bad) return 0;
   ULONG_PTR data = context->notifyData;
   return RunGuarded([&] { callback(code, data); }) ? 1 : 0;
 }

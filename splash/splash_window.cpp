@@ -11,7 +11,6 @@ HWND SplashWindow = nullptr;
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"QLNneo_SfxBox";
 // Title bar, system menu with close button and a minimise button; no sizing
 // border. WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX = 0x10CA0000.
 constexpr DWORD kStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -84,7 +83,7 @@ void RegisterSplashClass() {
   wc.hInstance = ModuleInstance;
   wc.hIcon = LoadIconW(ModuleInstance, MAKEINTRESOURCEW(101));
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.lpszClassName = kClassName;
+  wc.lpszClassName = kSplashClassName;
   // A failure (the class exists already, or cannot be made) shows when the
   // window is created.
   RegisterClassExW(&wc);
@@ -101,7 +100,7 @@ int CreateSplashWindow() {
   StrCopyBounded(title, kTitleCapacity, L"Installing Quillane 5.09.01 (");
   AppendBuildDate(title);
   StrAppendBounded(title, kTitleCapacity, L")");
-  SplashWindow = CreateWindowExW(0, kClassName, title, kStyle, 0, 0, 100, 100, nullptr, nullptr,
+  SplashWindow = CreateWindowExW(0, kSplashClassName, title, kStyle, 0, 0, 100, 100, nullptr, nullptr,
                                  ModuleInstance, nullptr);
   if (!SplashWindow) return 0;
   ShowWindow(SplashWindow, SW_SHOWNORMAL);

@@ -2,10 +2,13 @@
 #pragma once
 #include <windows.h>
 
+// The splash window's class; watchers outside the process find it by this.
+constexpr wchar_t kSplashClassName[] = L"QLNneo_SfxBox";
+
 // The splash window's handle; null before it exists and after WM_DESTROY.
 extern HWND SplashWindow;
 
-// Registers the class "QLNneo_SfxBox" and creates the window. Returns
+// Registers the class kSplashClassName and creates the window. Returns
 // nonzero when the window exists; sets SplashWindow.
 int CreateSplashWindow();
 

@@ -8,10 +8,7 @@ set -e
 cmd=$1
 BUILD=$(cd "$2" && pwd)
 W=$BUILD/wine
-export WINEPREFIX=$W/prefix WINEARCH=win32 WINEDEBUG=-all
-# No Mono or Gecko: their install prompts would block a headless run. No
-# debugger either: a crashing test program must end, not wait for winedbg.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+. "$(dirname "$0")/wine-env.sh"
 mkdir -p "$W"
 
 start_display() {

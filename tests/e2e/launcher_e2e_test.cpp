@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "splash/splash_window.h"
 #include "tests/launcher/installer_fixtures.h"
 #include "tests/launcher/test_tree.h"
 
@@ -116,7 +117,7 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
     watch->outcome->boxes.push_back(box);
     watch->answered.insert(window);
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  } else if (pid == watch->launcher && lstrcmpW(cls, L"QLNneo_SfxBox") == 0) {
+  } else if (pid == watch->launcher && lstrcmpW(cls, kSplashClassName) == 0) {
     // Only the splash window counts: the platform gives the process
     // top-level windows of its own (such as the hidden "Default IME"), and
     // their visibility says nothing about the splash.
