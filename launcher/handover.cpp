@@ -3,7 +3,7 @@
 #include <shellapi.h>
 
 #include "launcher/launcher_hooks.h"
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 #include "splash/splash_window.h"
 #include "support/owners.h"
 

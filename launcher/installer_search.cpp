@@ -1,6 +1,6 @@
 #include "launcher/installer_search.h"
 
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 #include "support/owners.h"
 
 namespace {

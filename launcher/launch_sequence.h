@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 #include "launcher/workspace.h"
 
 // Module instance handle of the program, written once by LauncherMain.

@@ -1,6 +1,6 @@
 #include <string>
 
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 #include "launcher/workspace.h"
 #include "support/fault_guard.h"
 

@@ -3,7 +3,7 @@
 #include <softpub.h>
 #include <wintrust.h>
 
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 #include "launcher/workspace.h"
 #include "support/fault_guard.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 #include "payload/extract_payload.h"
 #include "payload/zip_reader.h"
 #include "splash/message_pump.h"

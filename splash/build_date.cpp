@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 
 namespace {
 

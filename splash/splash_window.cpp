@@ -4,7 +4,7 @@
 #include "splash/splash_window.h"
 
 #include "launcher/launch_sequence.h"
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 #include "splash/build_date.h"
 
 HWND SplashWindow = nullptr;

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 #include "tests/launcher/test_tree.h"
 
 using namespace test_tree;

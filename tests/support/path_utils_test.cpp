@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 #include "tests/launcher/test_tree.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 #include "support/fault_guard.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Quiet attribute queries, existence tests, the in-place path join and the
 // creation of a path's parent folders.
-#include "launcher/path_utils.h"
+#include "support/path_utils.h"
 
 #include <cwchar>
 
