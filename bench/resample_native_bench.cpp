@@ -19,7 +19,6 @@ namespace {
 
 typedef ResampleSizeCase SizeCase;
 
-const char* const kMethodNames[MethodCount] = {"four-point", "area", "bilinear", "bicubic"};
 
 // The resampler's choice for a whole-image resize with no offsets.
 ResampleMethod MethodFor(const SizeCase& c, bool highQuality) {
@@ -42,10 +41,10 @@ std::vector<uint32_t> Picture(int32_t w, int32_t h) {
 }
 
 struct MapTables {
-  std::vector<int32_t> xIndex = std::vector<int32_t>(65552);
-  std::vector<uint8_t> xFraction = std::vector<uint8_t>(65600);
-  std::vector<int32_t> yIndex = std::vector<int32_t>(65552);
-  std::vector<uint8_t> yFraction = std::vector<uint8_t>(69440);
+  std::vector<int32_t> xIndex = std::vector<int32_t>(MapXIndexEntries);
+  std::vector<uint8_t> xFraction = std::vector<uint8_t>(MapXFractionEntries);
+  std::vector<int32_t> yIndex = std::vector<int32_t>(MapYIndexEntries);
+  std::vector<uint8_t> yFraction = std::vector<uint8_t>(MapYFractionEntries);
 };
 
 // The process's processor time: on a loaded machine the time spent waiting
@@ -107,7 +106,7 @@ int main() {
       }
       for (int k = 0; k < 2; ++k) {
         printf("native %s %s %s %dx%d->%dx%d %.2f\n", k == 0 ? "sse2" : "scalar",
-               highQuality ? "hq" : "plain", kMethodNames[method], c.sw, c.sh, c.dw, c.dh,
+               highQuality ? "hq" : "plain", ResampleKernels[method].name, c.sw, c.sh, c.dw, c.dh,
                double(c.dw) * c.dh / best[k] / 1e6);
       }
       fflush(stdout);

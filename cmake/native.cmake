@@ -31,8 +31,8 @@ add_test(NAME zip_reader_fuzz
   COMMAND sh ${PROJECT_SOURCE_DIR}/native/run-fuzz.sh ${NATIVE_DIR}/fuzz_zip_reader
           ${NATIVE_DIR}/zip-seeds ${CMAKE_BINARY_DIR}/fuzz/zip_reader 60)
 set_tests_properties(zip_reader_fuzz PROPERTIES TIMEOUT 300)
-foreach(name resample_cases_test resample_agreement_test)
+include(${PROJECT_SOURCE_DIR}/native/imaging_tests.cmake)
+foreach(name ${IMAGING_NATIVE_TESTS})
   add_test(NAME ${name}_native COMMAND ${NATIVE_DIR}/${name} --gtest_color=no)
   set_tests_properties(${name}_native PROPERTIES TIMEOUT 300)
 endforeach()
-add_test(NAME sample_maps_native_test COMMAND ${NATIVE_DIR}/sample_maps_test --gtest_color=no)

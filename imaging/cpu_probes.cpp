@@ -3,11 +3,8 @@
 // operating system that faults on an instruction (no OS support for the
 // register state, an emulator gap) or computes it wrongly stays below.
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/fault_guard.h"
-
-volatile LONG ProbeSabotageLevel = 0;
-volatile LONG ProbeSabotageMode = ProbeSabotageNone;
 
 namespace {
 
@@ -57,9 +54,9 @@ constexpr uint32_t kFloat295 = 0x43938000;  // 295.0f
 // seam swaps in an undefined instruction or a wrong operand.
 int RunProbe(const ProbeCase& probe) {
   if (!ProbeCpuid()) return 0;
-  const bool sabotaged = ProbeSabotageLevel == probe.rung;
-  const bool fault = sabotaged && ProbeSabotageMode == ProbeSabotageFault;
-  const uint32_t b = probe.b + (sabotaged && ProbeSabotageMode == ProbeSabotageWrongAnswer ? 0x00100001u : 0);
+  const bool sabotaged = ImagingSeams.probeSabotageLevel == probe.rung;
+  const bool fault = sabotaged && ImagingSeams.probeSabotageMode == ProbeSabotageFault;
+  const uint32_t b = probe.b + (sabotaged && ImagingSeams.probeSabotageMode == ProbeSabotageWrongAnswer ? 0x00100001u : 0);
   uint32_t result = ~probe.answer;
   if (!RunGuarded([&] {
         if (fault) __asm__ __volatile__("ud2");

@@ -4,7 +4,7 @@
 
 #include "imaging/image_internal.h"
 #include "imaging/image_size.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 
 namespace {
 
@@ -13,12 +13,12 @@ namespace {
 // the platform would.
 constexpr int64_t kMaxImageBytes = 0x7FFFFFFF;
 
-bool ForcedToFail(LONG step) { return CreateForcedFailure == step; }
+bool ForcedToFail(LONG step) { return ImagingSeams.createForcedFailure == step; }
 
-// Remembers lastError, destroys whatever was made and puts lastError back.
+// Destroys whatever was made; lastError stays error.
 int FailCreate(ThreadContextRecord* context, ImageRecord* image, int32_t error) {
-  DestroyImage(image);
   context->lastError = error;
+  KeepingLastError([image] { DestroyImage(image); });
   return 0;
 }
 

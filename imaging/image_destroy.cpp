@@ -1,14 +1,14 @@
 // DestroyImage: release an image's storage and empty its record.
 #include "imaging/image_internal.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/fault_guard.h"
 
 namespace {
 
-// Waits up to ImageWaits.lockWaitMs, 20 ms at a time, for the last lock to
+// Waits up to ImagingSeams.imageWaits.lockWaitMs, 20 ms at a time, for the last lock to
 // go. False (after ImgNoteWaitTimeout) when locks are still held.
 bool WaitForLocks(ImageRecord* image) {
-  for (LONG waited = 0; image->lockCount != 0 && waited < ImageWaits.lockWaitMs; waited += 20)
+  for (LONG waited = 0; image->lockCount != 0 && waited < ImagingSeams.imageWaits.lockWaitMs; waited += 20)
     Sleep(20);
   if (image->lockCount == 0) return true;
   RaiseNotification(ImgNoteWaitTimeout);
@@ -70,6 +70,6 @@ int DestroyImage(ImageRecord* image) {
   // Closing stays set until the clear below empties the record: a lock that
   // counts itself after the release must still see closing or a cleared
   // tag, never a record that looks whole over released storage.
-  if (ImageCrossingHook) ImageCrossingHook(ImageCrossing::DestroyBeforeClear);
+  if (ImagingSeams.imageCrossingHook) ImagingSeams.imageCrossingHook(ImageCrossing::DestroyBeforeClear);
   return ClearRecordFrom(image, 0) ? 1 : 0;
 }

@@ -28,6 +28,10 @@ void TakeDibGeometry(ImageRecord* image, const DIBSECTION& description);
 // write by another lock holder.
 bool TouchPixel(uint32_t* pixel);
 
+// Called inside the guarded record writes: faults while the seam
+// forcedRecordFaults is above zero, counting it down.
+void FaultIfForced();
+
 // Zero-fills the record from byteOffset to its end under the fault guard.
 bool ClearRecordFrom(ImageRecord* image, size_t byteOffset);
 

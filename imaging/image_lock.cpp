@@ -1,7 +1,7 @@
 // LockImage and UnlockImage: counted locks around pixel access, with an
 // optional exclusive claim on later lockers.
 #include "imaging/image_internal.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ int LockImage(ImageRecord* image, uint32_t flags) {
     InterlockedExchange(&image->ownerThread, 0);
   }
   if (!RefreshGeometry(image)) return 0;
-  if (ImageCrossingHook) ImageCrossingHook(ImageCrossing::LockBeforeCount);
+  if (ImagingSeams.imageCrossingHook) ImagingSeams.imageCrossingHook(ImageCrossing::LockBeforeCount);
   if (InterlockedIncrement(&image->lockCount) > 255) RaiseNotification(ImgNoteLockCount);
   // A destruction that began after the test above has either seen this
   // count (and waits for it) or already released the storage: in that case

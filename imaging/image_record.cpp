@@ -3,16 +3,11 @@
 #include <cstring>
 
 #include "imaging/image_internal.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/fault_guard.h"
 
-ImageWaitTimes ImageWaits = {5000, 2000};
-volatile LONG CreateForcedFailure = CreateFailNone;
-volatile LONG ForcedRecordFaults = 0;
-void (*volatile ImageCrossingHook)(ImageCrossing point) = nullptr;
-
 void FaultIfForced() {
-  if (ForcedRecordFaults > 0 && InterlockedDecrement(&ForcedRecordFaults) >= 0)
+  if (ImagingSeams.forcedRecordFaults > 0 && InterlockedDecrement(&ImagingSeams.forcedRecordFaults) >= 0)
     *static_cast<volatile int*>(nullptr) = 0;
 }
 
@@ -73,7 +68,7 @@ void WaitForForeignOwner(ImageRecord* image) {
   for (LONG waited = 0;;) {
     DWORD owner = static_cast<DWORD>(image->ownerThread);
     if (owner == 0 || owner == self) return;
-    if (waited > ImageWaits.ownerWaitMs) {
+    if (waited > ImagingSeams.imageWaits.ownerWaitMs) {
       RaiseNotification(ImgNoteWaitTimeout);
       return;
     }

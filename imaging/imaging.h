@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "imaging/sample_maps.h"
+
 // ---------------------------------------------------------------------------
 // Codes
 
@@ -59,6 +61,10 @@ extern volatile LONG SimdLevel;       // highest rung whose probes all passed
 // probes again (the lock is made once per process).
 int StartImaging();
 
+// Runs the processor ladder and returns the highest rung whose probes all
+// pass, without touching SimdLevel. StartImaging stores its answer.
+int32_t MeasureSimdLevel();
+
 // Each executes its instruction under a fault guard and compares the known
 // answer: 1 pass, 0 fail (fault or wrong answer).
 int ProbeCpuid();
@@ -101,13 +107,14 @@ extern ThreadContextRecord* volatile ThreadContextTable;
 // record that another live thread uses; a later call tries again).
 ThreadContextRecord* CurrentThreadContext();
 
-// Layout of the sampling map block in a ThreadContextRecord.
+// Layout of the sampling map block in a ThreadContextRecord: the four
+// tables one after the other.
 enum : uint32_t {
   MapXIndexOffset = 0,
-  MapXFractionOffset = 262208,
-  MapYIndexOffset = 327808,
-  MapYFractionOffset = 590016,
-  MapBlockBytes = 659456,
+  MapXFractionOffset = MapXIndexOffset + MapXIndexEntries * sizeof(int32_t),
+  MapYIndexOffset = MapXFractionOffset + MapXFractionEntries * sizeof(uint8_t),
+  MapYFractionOffset = MapYIndexOffset + MapYIndexEntries * sizeof(int32_t),
+  MapBlockBytes = MapYFractionOffset + MapYFractionEntries * sizeof(uint8_t),
 };
 
 // The record's map block with its four table addresses set, allocated

@@ -3,10 +3,8 @@
 
 #include "imaging/image_internal.h"
 #include "imaging/sampling_internal.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/owners.h"
-
-volatile LONG ImportForcedFailure = ImportFailNone;
 
 namespace {
 
@@ -19,7 +17,7 @@ bool DescribeBitmap(HBITMAP bitmap, BITMAP* out) {
 // A copy of the bitmap at the image's reduced size, or null. The caller
 // deletes it.
 HBITMAP ScaledCopy(HBITMAP bitmap, const ImageRecord* image, BITMAP* copyInfo) {
-  if (ImportForcedFailure == ImportFailCopy) return nullptr;
+  if (ImagingSeams.importForcedFailure == ImportFailCopy) return nullptr;
   HBITMAP copy = static_cast<HBITMAP>(
       CopyImage(bitmap, IMAGE_BITMAP, image->width, image->height, LR_CREATEDIBSECTION));
   if (copy && !DescribeBitmap(copy, copyInfo)) {
@@ -37,7 +35,7 @@ int ConvertRows(ImageRecord* image, HBITMAP bitmap) {
   if (!lock.Take(image)) return -1;
   BITMAPV5HEADER header;
   FillV5Header(&header, image->width, image->height);
-  if (ImportForcedFailure == ImportFailDibits) return 0;
+  if (ImagingSeams.importForcedFailure == ImportFailDibits) return 0;
   return GetDIBits(image->dc, bitmap, 0, static_cast<UINT>(image->height), image->pixels,
                    reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
 }

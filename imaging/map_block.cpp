@@ -1,13 +1,11 @@
 // The per-thread block of sampling maps.
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
-
-volatile LONG MapBlockFailures = 0;
+#include "imaging/seams.h"
 
 namespace {
 
 bool ForcedToFail() {
-  return MapBlockFailures > 0 && InterlockedDecrement(&MapBlockFailures) >= 0;
+  return ImagingSeams.mapBlockFailures > 0 && InterlockedDecrement(&ImagingSeams.mapBlockFailures) >= 0;
 }
 
 }  // namespace

@@ -7,9 +7,7 @@
 // doubles truncates to floor(S / n) because a non-integral S / n lies at
 // least 1 / n from the next integer, far more than half a unit in the last
 // place near 256.
-#include <emmintrin.h>
-
-#include "imaging/resample_steps.h"
+#include "imaging/sse2_steps.h"
 
 using namespace resample;
 
@@ -19,7 +17,9 @@ namespace {
 // w / 2 + 2 values to any lane (two per four-pixel load, one for each of
 // the two-pixel and one-pixel tails).
 constexpr int64_t kNarrowCapacity = 257;
+// A run of at most kRunStep pixels is widened before its lanes overflow.
 constexpr int32_t kRunStep = 256;
+static_assert(kRunStep / 2 + 2 <= kNarrowCapacity, "a run fits the 16-bit lanes");
 
 // Adds width pixels from p to 8 x 16-bit lanes: the channels of even
 // pixels, then of odd pixels.
@@ -37,7 +37,7 @@ inline __m128i AddRun(__m128i narrow, const uint32_t* p, int32_t width) {
     i += 2;
   }
   if (width & 1) {
-    narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(_mm_cvtsi32_si128(int32_t(p[i])), zero));
+    narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(LoadPixel(p[i]), zero));
   }
   return narrow;
 }
@@ -55,11 +55,6 @@ inline __m128i RowSum(const uint32_t* p, int32_t width) {
     wide = _mm_add_epi32(wide, Widen(AddRun(_mm_setzero_si128(), p + done,
                                             std::min(kRunStep, width - done))));
   return wide;
-}
-
-inline uint32_t PackChannels(__m128i channels) {
-  const __m128i words = _mm_packs_epi32(channels, channels);
-  return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
 }
 
 // A block: rows of width pixels from p on, stride apart.
@@ -81,7 +76,7 @@ uint32_t ExactAverage(const Block& b) {
     high = _mm_add_pd(high, _mm_cvtepi32_pd(_mm_srli_si128(row, 8)));
   }
   const __m128d count = _mm_set1_pd(double(b.n));
-  return PackChannels(_mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_div_pd(low, count)),
+  return PackDwords(_mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_div_pd(low, count)),
                                          _mm_cvttpd_epi32(_mm_div_pd(high, count))));
 }
 
@@ -100,7 +95,7 @@ inline __m128i NarrowBlock(const uint32_t* p, std::ptrdiff_t stride, int64_t row
       const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
       narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(v, zero));
       if (kWidth == 3)
-        narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(_mm_cvtsi32_si128(int32_t(p[2])), zero));
+        narrow = _mm_add_epi16(narrow, _mm_unpacklo_epi8(LoadPixel(p[2]), zero));
     }
   }
   return narrow;
@@ -127,13 +122,13 @@ uint32_t SinglePrecisionAverage(const Block& b) {
     for (int64_t r = 0; r < b.rows; ++r, p += b.stride) sum = _mm_add_epi32(sum, RowSum(p, b.width));
   }
   const __m128 quotient = _mm_div_ps(_mm_cvtepi32_ps(sum), _mm_set1_ps(float(int32_t(b.n))));
-  return PackChannels(_mm_cvttps_epi32(quotient));
+  return PackDwords(_mm_cvttps_epi32(quotient));
 }
 
 }  // namespace
 
 void AreaAverageSse2(const ResampleJob& job) {
-  ColumnSpan spans[kSpanStrip];
+  ColumnSpan spans[kStripColumns];
   ForEachSpanStrip(job, spans, [&](int32_t start, int32_t count) {
     ForEachAverageRow(job, [&](int32_t y, int64_t lastRow, int64_t t) {
       const uint32_t* lastSourceRow = PlaneRow(job.source, t);

@@ -13,15 +13,12 @@
 // the final clamp is the saturation of the two packs. Both fractions 0 give
 // the pixel (y0, x0) through the arithmetic as well (t = 0 leaves p1), so
 // the reference's shortcut needs no branch.
-#include <emmintrin.h>
-
-#include "imaging/resample_steps.h"
+#include "imaging/sse2_steps.h"
 
 using namespace resample;
 
 namespace {
 
-constexpr int32_t kStripColumns = 256;
 constexpr int kCachedRows = 4;
 
 struct Powers {
@@ -57,8 +54,6 @@ inline __m128 Cubic(__m128 p0, __m128 p1, __m128 p2, __m128 p3, const Powers& w)
       _mm_add_ps(_mm_add_ps(_mm_mul_ps(a3, w.t3), _mm_mul_ps(a2, w.t2)), _mm_mul_ps(a1, w.t)), p1);
 }
 
-inline __m128i Load(uint32_t pixel) { return _mm_cvtsi32_si128(int32_t(pixel)); }
-
 void HorizontalPass(const StripColumns& strip, int32_t count, const uint32_t* row, __m128* out) {
   const __m128i zero = _mm_setzero_si128();
   const __m128 low = _mm_setzero_ps();
@@ -69,8 +64,8 @@ void HorizontalPass(const StripColumns& strip, int32_t count, const uint32_t* ro
       four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + strip.first[i]));
     } else {
       const int32_t* c = strip.columns[i];
-      four = _mm_unpacklo_epi64(_mm_unpacklo_epi32(Load(row[c[0]]), Load(row[c[1]])),
-                                _mm_unpacklo_epi32(Load(row[c[2]]), Load(row[c[3]])));
+      four = _mm_unpacklo_epi64(_mm_unpacklo_epi32(LoadPixel(row[c[0]]), LoadPixel(row[c[1]])),
+                                _mm_unpacklo_epi32(LoadPixel(row[c[2]]), LoadPixel(row[c[3]])));
     }
     const __m128i front = _mm_unpacklo_epi8(four, zero);
     const __m128i back = _mm_unpackhi_epi8(four, zero);
@@ -90,13 +85,11 @@ void VerticalPass(const __m128* const in[4], int32_t count, const Powers& w, uin
     __m128i r[4];
     for (int k = 0; k < 4; ++k)
       r[k] = _mm_cvtps_epi32(Cubic(in[0][i + k], in[1][i + k], in[2][i + k], in[3][i + k], w));
-    const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(r[0], r[1]), _mm_packs_epi32(r[2], r[3]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
+    StoreFourPixels(out + i, r[0], r[1], r[2], r[3]);
   }
   for (; i < count; ++i) {
     const __m128i r = _mm_cvtps_epi32(Cubic(in[0][i], in[1][i], in[2][i], in[3][i], w));
-    const __m128i words = _mm_packs_epi32(r, r);
-    out[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+    out[i] = PackDwords(r);
   }
 }
 
@@ -138,8 +131,7 @@ void BicubicSse2(const ResampleJob& job) {
   StripColumns strip;
   RowCache cache;
   const int32_t height = job.source.height;
-  for (int32_t start = job.firstColumn; start <= job.lastColumn; start += kStripColumns) {
-    const int32_t count = std::min(kStripColumns, job.lastColumn - start + 1);
+  ForEachStrip(job, [&](int32_t start, int32_t count) {
     PrepareStrip(job, start, count, &strip);
     for (int s = 0; s < kCachedRows; ++s) cache.sourceRow[s] = -1;
     for (int32_t y = job.firstRow; y <= job.lastRow; ++y) {
@@ -151,5 +143,5 @@ void BicubicSse2(const ResampleJob& job) {
       for (int k = 0; k < 4; ++k) in[k] = CachedRow(job, strip, count, needed, needed[k], &cache);
       VerticalPass(in, count, PowersOf(job.maps.yFraction[y]), PlaneRow(job.destination, y) + start);
     }
-  }
+  });
 }

@@ -5,15 +5,11 @@
 // 65,280, the shift by 8 truncates as the reference does, and the
 // reference's shortcuts (both fractions 0, four equal samples) give the very
 // value the arithmetic gives, so the twin has no branches for them.
-#include <emmintrin.h>
-
-#include "imaging/resample_steps.h"
+#include "imaging/sse2_steps.h"
 
 using namespace resample;
 
 namespace {
-
-constexpr int32_t kStripColumns = 256;
 
 // Per column of a strip: the two source columns and the fraction.
 struct StripColumns {
@@ -22,15 +18,13 @@ struct StripColumns {
   int32_t fx[kStripColumns];
 };
 
-inline __m128i Load(uint32_t pixel) { return _mm_cvtsi32_si128(int32_t(pixel)); }
-
 // Channel sums of one pixel in four 32-bit lanes, already shifted by 8.
 inline __m128i BlendPixel(const uint32_t* top, const uint32_t* bottom, int32_t x0, int32_t x1,
                           __m128i topWeights, __m128i bottomWeights) {
   const __m128i zero = _mm_setzero_si128();
-  const __m128i topPair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load(top[x0]), Load(top[x1])), zero);
+  const __m128i topPair = _mm_unpacklo_epi8(_mm_unpacklo_epi8(LoadPixel(top[x0]), LoadPixel(top[x1])), zero);
   const __m128i bottomPair =
-      _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load(bottom[x0]), Load(bottom[x1])), zero);
+      _mm_unpacklo_epi8(_mm_unpacklo_epi8(LoadPixel(bottom[x0]), LoadPixel(bottom[x1])), zero);
   const __m128i sum = _mm_add_epi32(_mm_madd_epi16(topPair, topWeights),
                                     _mm_madd_epi16(bottomPair, bottomWeights));
   return _mm_srli_epi32(sum, 8);
@@ -64,15 +58,13 @@ void BlendRow(const StripColumns& columns, int32_t count, const uint32_t* top,
                                   _mm_shuffle_epi32(topW, 0xAA), _mm_shuffle_epi32(bottomW, 0xAA));
     const __m128i p3 = BlendPixel(top, bottom, columns.x0[i + 3], columns.x1[i + 3],
                                   _mm_shuffle_epi32(topW, 0xFF), _mm_shuffle_epi32(bottomW, 0xFF));
-    const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(p0, p1), _mm_packs_epi32(p2, p3));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
+    StoreFourPixels(out + i, p0, p1, p2, p3);
   }
   for (; i < count; ++i) {
     __m128i topW, bottomW;
     Weights(_mm_set1_epi32(columns.fx[i]), fyLanes, &topW, &bottomW);
     const __m128i p = BlendPixel(top, bottom, columns.x0[i], columns.x1[i], topW, bottomW);
-    const __m128i words = _mm_packs_epi32(p, p);
-    out[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+    out[i] = PackDwords(p);
   }
 }
 
@@ -80,8 +72,7 @@ void BlendRow(const StripColumns& columns, int32_t count, const uint32_t* top,
 
 void BilinearSse2(const ResampleJob& job) {
   StripColumns columns;
-  for (int32_t start = job.firstColumn; start <= job.lastColumn; start += kStripColumns) {
-    const int32_t count = std::min(kStripColumns, job.lastColumn - start + 1);
+  ForEachStrip(job, [&](int32_t start, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
       columns.x0[i] = job.maps.xIndex[start + i];
       columns.x1[i] = NextIndex(columns.x0[i], job.source.width);
@@ -94,5 +85,5 @@ void BilinearSse2(const ResampleJob& job) {
                PlaneRow(job.source, NextIndex(y0, job.source.height)), job.maps.yFraction[y],
                PlaneRow(job.destination, y) + start);
     }
-  }
+  });
 }

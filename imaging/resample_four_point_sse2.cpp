@@ -2,22 +2,18 @@
 // widened to 16-bit lanes, one lane per channel, summed and shifted right by
 // 2. Four equal samples give their own value through the arithmetic too, so
 // the reference's shortcut needs no branch here.
-#include <emmintrin.h>
-
-#include "imaging/resample_steps.h"
+#include "imaging/sse2_steps.h"
 
 using namespace resample;
 
 namespace {
 
-inline __m128i Load(uint32_t pixel) { return _mm_cvtsi32_si128(int32_t(pixel)); }
-
 // The averaged channels of one pixel in the low four 16-bit lanes.
 inline __m128i AveragePixel(const uint32_t* middleRow, const uint32_t* lastRow, int32_t middle,
                             int32_t last) {
   const __m128i zero = _mm_setzero_si128();
-  const __m128i upper = _mm_unpacklo_epi32(Load(middleRow[middle]), Load(middleRow[last]));
-  const __m128i lower = _mm_unpacklo_epi32(Load(lastRow[middle]), Load(lastRow[last]));
+  const __m128i upper = _mm_unpacklo_epi32(LoadPixel(middleRow[middle]), LoadPixel(middleRow[last]));
+  const __m128i lower = _mm_unpacklo_epi32(LoadPixel(lastRow[middle]), LoadPixel(lastRow[last]));
   __m128i sum = _mm_add_epi16(_mm_unpacklo_epi8(upper, zero), _mm_unpacklo_epi8(lower, zero));
   sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 8));
   return _mm_srli_epi16(sum, 2);
@@ -37,14 +33,14 @@ void AverageRow(const ColumnSpan* spans, int32_t count, const uint32_t* middleRo
   }
   for (; i < count; ++i) {
     const __m128i p = AveragePixel(middleRow, lastRow, spans[i].middle, spans[i].last);
-    out[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(p, p)));
+    out[i] = PackWords(p);
   }
 }
 
 }  // namespace
 
 void FourPointAverageSse2(const ResampleJob& job) {
-  ColumnSpan spans[kSpanStrip];
+  ColumnSpan spans[kStripColumns];
   ForEachSpanStrip(job, spans, [&](int32_t start, int32_t count) {
     ForEachAverageRow(job, [&](int32_t y, int64_t lastRow, int64_t t) {
       AverageRow(spans, count, PlaneRow(job.source, MiddleRow(job, lastRow, t)),

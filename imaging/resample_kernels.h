@@ -60,7 +60,16 @@ void BilinearSse2(const ResampleJob& job);
 void BicubicReference(const ResampleJob& job);
 void BicubicSse2(const ResampleJob& job);
 
+// The one list of kernels, indexed by ResampleMethod: the method's name as
+// the benchmarks and test traces print it, its reference and its twin.
+struct ResampleKernelPair {
+  const char* name;
+  ResampleKernel reference;
+  ResampleKernel sse2;
+};
+extern const ResampleKernelPair ResampleKernels[MethodCount];
+
 // The kernel a resampling runs: the SSE2 twin when useSse2 is true, unless
-// the build is reference-only (IMAGING_REFERENCE_ONLY), which always gives
-// the reference.
+// the seam referenceKernelsOnly is set, which always gives the reference.
+// Null for a method outside the table.
 ResampleKernel KernelFor(ResampleMethod method, bool useSse2);

@@ -85,19 +85,6 @@ inline ColumnSpan NextColumnSpan(const ResampleJob& job, int32_t x, int32_t* pre
 // it divides exactly in integers: the average of equal values is that value.
 inline bool AreaDividesInSinglePrecision(bool over64, int64_t n) { return !over64 && n < 65536; }
 
-// Runs the averages' columns in strips of at most kSpanStrip: fills spans
-// with the column spans of each strip, then calls strip(start, count).
-constexpr int32_t kSpanStrip = 256;
-template <typename StripFunction>
-void ForEachSpanStrip(const ResampleJob& job, ColumnSpan* spans, StripFunction strip) {
-  int32_t prevCol = ColumnBeforeFirstSpan(job);
-  for (int32_t start = job.firstColumn; start <= job.lastColumn; start += kSpanStrip) {
-    const int32_t count = std::min(kSpanStrip, job.lastColumn - start + 1);
-    for (int32_t i = 0; i < count; ++i) spans[i] = NextColumnSpan(job, start + i, &prevCol);
-    strip(start, count);
-  }
-}
-
 // --- Bilinear and bicubic: the neighbours of a sample index, repeated at
 // the image's edge.
 inline int32_t NextIndex(int32_t i, int32_t extent) { return i < extent - 1 ? i + 1 : i; }

@@ -8,8 +8,8 @@ namespace {
 // Destroys the temporary image of a failed resize; the failure's code
 // stands.
 int DiscardTemporary(ThreadContextRecord* context, ImageRecord* temporary, int32_t error) {
-  DestroyImage(temporary);
   context->lastError = error;
+  KeepingLastError([temporary] { DestroyImage(temporary); });
   return 0;
 }
 

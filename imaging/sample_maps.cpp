@@ -9,10 +9,8 @@
 
 namespace {
 
-// The averaging resamplers read the entry one beyond the last destination
-// column or row, and the last destination coordinate can be 65,535: the
-// tables are always written up to this entry (they have room beyond it).
-constexpr int64_t kLastMapEntry = 65536;
+// Entries written before the first and after the last destination column
+// or row, up to SampleMapLastEntry.
 constexpr int64_t kSpareEntries = 4;
 
 // Truncation toward zero into 64 bits; values beyond the range (absurd
@@ -58,7 +56,7 @@ double HalfStep(const Axis& axis) {
 // Writes entries max(0, destFirst - 4) .. min(destLast + 4, 65,536).
 void FillAxis(const Axis& axis, int32_t* index, uint8_t* fraction) {
   const int64_t begin = std::max<int64_t>(0, axis.destFirst - kSpareEntries);
-  const int64_t end = std::min<int64_t>(axis.destLast + kSpareEntries, kLastMapEntry);
+  const int64_t end = std::min<int64_t>(axis.destLast + kSpareEntries, int64_t{SampleMapLastEntry});
   if (OneToOne(axis)) {
     for (int64_t i = begin; i <= end; ++i) {
       index[i] = SaturateToInt32(std::max<int64_t>(0, axis.sourceFirst + i - axis.destFirst));
@@ -82,7 +80,7 @@ void FillAxis(const Axis& axis, int32_t* index, uint8_t* fraction) {
 
 void ClampColumns(int32_t* index, const Axis& axis, int32_t sourceWidth) {
   const int64_t begin = std::max<int64_t>(0, axis.destFirst - kSpareEntries);
-  const int64_t end = std::min<int64_t>(axis.destLast + kSpareEntries, kLastMapEntry);
+  const int64_t end = std::min<int64_t>(axis.destLast + kSpareEntries, int64_t{SampleMapLastEntry});
   for (int64_t i = begin; i <= end; ++i) {
     if (index[i] > sourceWidth - 1) index[i] = sourceWidth - 1;
     if (index[i] < 0) index[i] = 0;

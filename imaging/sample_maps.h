@@ -12,11 +12,22 @@ struct SampleMapRequest {
   int32_t offsetX, offsetY;  // sampling offsets in 1/256 of a destination pixel
 };
 
+// Entries of the four tables. A request writes entries up to
+// SampleMapLastEntry, the one beyond the last destination coordinate
+// (65,535), which the averages read; every table has room beyond it.
+enum : int32_t {
+  SampleMapLastEntry = 65536,
+  MapXIndexEntries = 65552,
+  MapXFractionEntries = 65600,
+  MapYIndexEntries = 65552,
+  MapYFractionEntries = 69440,
+};
+
 struct MutableSampleMapTables {
-  int32_t* xIndex;      // 65,552 entries
-  uint8_t* xFraction;   // 65,600 entries
-  int32_t* yIndex;      // 65,552 entries
-  uint8_t* yFraction;   // 69,440 entries
+  int32_t* xIndex;     // MapXIndexEntries
+  uint8_t* xFraction;  // MapXFractionEntries
+  int32_t* yIndex;     // MapYIndexEntries
+  uint8_t* yFraction;  // MapYFractionEntries
 };
 
 // Writes the column and row maps for the request into the tables and gives

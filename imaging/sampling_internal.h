@@ -1,7 +1,7 @@
 // Steps shared by the point sampler, the conversion to a DIB section and
 // the smooth resampler.
 #pragma once
-#include "imaging/imaging.h"
+#include "imaging/image_internal.h"
 #include "support/owners.h"
 
 // The destination columns and rows a sampling call writes (inclusive); no

@@ -4,11 +4,13 @@
 #include <cstddef>
 
 #include "imaging/pixel_run.h"
+#include "imaging/sample_maps.h"
 #include "imaging/sampling_internal.h"
 
 namespace {
 
-constexpr int32_t kLastTableRow = 65535;
+// The last destination row the row tables describe.
+constexpr int32_t kLastTableRow = SampleMapLastEntry - 1;
 
 uint32_t* PixelAt(const ImageRecord& image, int32_t x, int32_t y) {
   return image.pixels + static_cast<ptrdiff_t>(y) * image.stride + x;
@@ -64,11 +66,7 @@ int AttachRegionView(ImageRecord* view, const ImageRecord& source, int32_t left,
 }
 
 ImageLockHold::~ImageLockHold() {
-  if (!held) return;
-  ThreadContextRecord* context = CurrentThreadContext();
-  const int32_t error = context->lastError;
-  UnlockImage(image, 0);
-  context->lastError = error;
+  if (held) KeepingLastError([this] { UnlockImage(image, 0); });
 }
 
 LockedSampling::LockedSampling(ThreadContextRecord* context, const SamplingRequest& request,

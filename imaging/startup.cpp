@@ -1,15 +1,11 @@
 // Library start-up: the lock, the processor ladder and the SSE2 floor.
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/owners.h"
 
 volatile LONG StartCount = 0;
 CRITICAL_SECTION ContextLock;
 volatile LONG SimdLevel = SimdNone;
-
-volatile LONG LockInitCount = 0;
-volatile LONG StartAttemptCount = 0;
-volatile LONG ProbeRunCount = 0;
 
 namespace {
 
@@ -22,7 +18,7 @@ bool LockMade = false;  // written only under StartGate
 }  // namespace
 
 int StartImaging() {
-  InterlockedIncrement(&StartAttemptCount);
+  InterlockedIncrement(&ImagingSeams.startAttemptCount);
   if (StartCount != 0) {
     InterlockedIncrement(&StartCount);
     return 1;
@@ -38,10 +34,10 @@ int StartImaging() {
   if (!LockMade) {
     if (!InitializeCriticalSectionAndSpinCount(&ContextLock, 512)) return 0;
     LockMade = true;
-    InterlockedIncrement(&LockInitCount);
+    InterlockedIncrement(&ImagingSeams.lockInitCount);
   }
   InterlockedExchange(&SimdLevel, SimdNone);
-  InterlockedIncrement(&ProbeRunCount);
+  InterlockedIncrement(&ImagingSeams.probeRunCount);
   InterlockedExchange(&SimdLevel, MeasureSimdLevel());
   if (SimdLevel < SimdSse2) return 0;
   // Published last: a thread that sees StartCount set also sees the lock and

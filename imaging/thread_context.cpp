@@ -3,12 +3,11 @@
 #include <cstring>
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "imaging/thread_liveness.h"
 #include "support/owners.h"
 
 ThreadContextRecord* volatile ThreadContextTable = nullptr;
-volatile LONG TableAllocFailures = 0;
 
 namespace {
 
@@ -33,8 +32,8 @@ void ResetRecordFields(ThreadContextRecord* record) {
 }
 
 ThreadContextRecord* AllocateTable() {
-  if (TableAllocFailures > 0) {
-    InterlockedDecrement(&TableAllocFailures);
+  if (ImagingSeams.tableAllocFailures > 0) {
+    InterlockedDecrement(&ImagingSeams.tableAllocFailures);
     return nullptr;
   }
   return static_cast<ThreadContextRecord*>(

@@ -1,10 +1,8 @@
 #include "imaging/thread_liveness.h"
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/owners.h"
-
-volatile DWORD UnreadableExitCodeThread = 0;
 
 namespace {
 
@@ -26,7 +24,7 @@ ThreadFate QueryThreadFate(DWORD threadId) {
   // Preset to a code that is not STILL_ACTIVE, so that a query that fails
   // without writing cannot pass for a live thread.
   DWORD exitCode = 0xC0000008;
-  if (threadId == UnreadableExitCodeThread || !GetExitCodeThread(thread.h, &exitCode))
+  if (threadId == ImagingSeams.unreadableExitCodeThread || !GetExitCodeThread(thread.h, &exitCode))
     return ThreadFate::Unknown;
   return exitCode == STILL_ACTIVE ? ThreadFate::Alive : ThreadFate::Ended;
 }

@@ -19,10 +19,4 @@ for b in "$BUILD"/bench/*.sh; do
   echo "== $(basename "$b")"
   sh "$b"
 done
-for b in "$BUILD"/native/bench_*; do
-  [ -x "$b" ] || continue
-  found=1
-  echo "== $(basename "$b")"
-  "$b"
-done
 [ $found -eq 1 ] || echo "no benchmarks built"

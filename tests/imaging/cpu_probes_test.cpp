@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 
 namespace {
 
@@ -26,12 +26,12 @@ int32_t LevelFromFlags() {
 
 struct SabotageScope {
   SabotageScope(LONG level, LONG mode) {
-    ProbeSabotageLevel = level;
-    ProbeSabotageMode = mode;
+    ImagingSeams.probeSabotageLevel = level;
+    ImagingSeams.probeSabotageMode = mode;
   }
   ~SabotageScope() {
-    ProbeSabotageLevel = 0;
-    ProbeSabotageMode = ProbeSabotageNone;
+    ImagingSeams.probeSabotageLevel = 0;
+    ImagingSeams.probeSabotageMode = ProbeSabotageNone;
   }
 };
 

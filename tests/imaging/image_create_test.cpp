@@ -5,7 +5,7 @@
 
 #include "imaging/image_size.h"
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 
 namespace {
 
@@ -17,8 +17,8 @@ bool RecordIsEmpty(const ImageRecord& r) {
 int32_t LastError() { return CurrentThreadContext()->lastError; }
 
 struct ForcedFailure {
-  explicit ForcedFailure(LONG step) { CreateForcedFailure = step; }
-  ~ForcedFailure() { CreateForcedFailure = CreateFailNone; }
+  explicit ForcedFailure(LONG step) { ImagingSeams.createForcedFailure = step; }
+  ~ForcedFailure() { ImagingSeams.createForcedFailure = CreateFailNone; }
 };
 
 }  // namespace
@@ -207,10 +207,10 @@ TEST(CreateImage, FailingPlatformStepsClearTheRecord) {
 
 TEST(CreateImage, FaultWhileClearingTheRecord) {
   ImageRecord image = {};
-  ForcedRecordFaults = 1;
+  ImagingSeams.forcedRecordFaults = 1;
   EXPECT_EQ(CreateImage(&image, 8, 8, 0), 0);
   EXPECT_EQ(LastError(), ImgErrBadObject);
-  EXPECT_EQ(ForcedRecordFaults, 0);
+  EXPECT_EQ(ImagingSeams.forcedRecordFaults, 0);
   EXPECT_TRUE(RecordIsEmpty(image));
 }
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/owners.h"
 
 namespace {
@@ -57,13 +57,13 @@ TEST(ImageCrossing, ALockCountedAfterTheReleaseIsRefused) {
     ImageRecord image = {};
     ASSERT_EQ(CreateImage(&image, 8, 8, c.flags), 1);
 
-    ImageCrossingHook = HoldAtCrossing;
+    ImagingSeams.imageCrossingHook = HoldAtCrossing;
     LockAttempt attempt{&image};
     HandleOwner locker(CreateThread(nullptr, 0, LockAttempt::Run, &attempt, 0, nullptr));
     ASSERT_EQ(WaitForSingleObject(LockPaused, 5000), WAIT_OBJECT_0);
     EXPECT_EQ(DestroyImage(&image), 1);
     WaitForSingleObject(locker.h, INFINITE);
-    ImageCrossingHook = nullptr;
+    ImagingSeams.imageCrossingHook = nullptr;
 
     EXPECT_EQ(attempt.result, 0);
     EXPECT_EQ(attempt.error, ImgErrBusy);

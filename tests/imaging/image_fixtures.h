@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 
 inline int32_t LastError() { return CurrentThreadContext()->lastError; }
 
@@ -89,5 +89,5 @@ inline void LoseMapBlockAndFailNext() {
   ThreadContextRecord* context = CurrentThreadContext();
   if (context->mapBlock) GlobalFree(context->mapBlock);
   context->mapBlock = nullptr;
-  MapBlockFailures = 1;
+  ImagingSeams.mapBlockFailures = 1;
 }

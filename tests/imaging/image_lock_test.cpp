@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/owners.h"
 
 namespace {
@@ -83,8 +83,8 @@ struct ExclusiveOwner {
 class ImageLock : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved = ImageWaits;
-    ImageWaits = {300, 300};
+    saved = ImagingSeams.imageWaits;
+    ImagingSeams.imageWaits = {300, 300};
     ASSERT_EQ(CreateImage(&image, 16, 16, 0), 1);
   }
   void TearDown() override {
@@ -93,7 +93,7 @@ class ImageLock : public ::testing::Test {
       image.state = 0;
       DestroyImage(&image);
     }
-    ImageWaits = saved;
+    ImagingSeams.imageWaits = saved;
   }
   ImageWaitTimes saved;
   ImageRecord image = {};

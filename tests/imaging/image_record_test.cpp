@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/owners.h"
 
 namespace {
@@ -295,17 +295,17 @@ TEST(ImageFailures, ClosingRecord) {
 TEST(ImageFailures, FaultWhileClearingForAttach) {
   uint32_t pixels[4];
   ImageRecord image = {};
-  ForcedRecordFaults = 1;
+  ImagingSeams.forcedRecordFaults = 1;
   EXPECT_EQ(AttachImage(&image, 2, 2, 2, pixels), 0);
   EXPECT_EQ(LastError(), ImgErrBadObject);
-  EXPECT_EQ(ForcedRecordFaults, 0);
+  EXPECT_EQ(ImagingSeams.forcedRecordFaults, 0);
 }
 
 TEST(ImageFailures, FaultWhileReleasing) {
   ImageRecord image = {};
   ASSERT_EQ(CreateImage(&image, 4, 4, 0), 1);
   HBITMAP dib = image.dib;
-  ForcedRecordFaults = 1;
+  ImagingSeams.forcedRecordFaults = 1;
   EXPECT_EQ(DestroyImage(&image), 0);
   EXPECT_EQ(LastError(), ImgErrGeneral);
   EXPECT_TRUE(image.state & StateClosing);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/owners.h"
 #include "tests/imaging/gdi_fixtures.h"
 

@@ -2,7 +2,7 @@
 // views, clipping and the failures.
 #include <gtest/gtest.h>
 
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "tests/imaging/image_fixtures.h"
 
 namespace {

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "imaging/resample_kernels.h"
+#include "imaging/sample_maps.h"
+#include "imaging/seams.h"
 
 namespace {
 
@@ -60,15 +62,12 @@ struct Maps {
   std::vector<uint8_t> xFraction, yFraction;
 };
 
-constexpr int32_t kXIndexEntries = 65552, kXFractionEntries = 65600;
-constexpr int32_t kYIndexEntries = 65552, kYFractionEntries = 69440;
-
 Maps EmptyMaps() {
   Maps m;
-  m.xIndex.assign(kXIndexEntries, 0);
-  m.yIndex.assign(kYIndexEntries, 0);
-  m.xFraction.assign(kXFractionEntries, 0);
-  m.yFraction.assign(kYFractionEntries, 0);
+  m.xIndex.assign(MapXIndexEntries, 0);
+  m.yIndex.assign(MapYIndexEntries, 0);
+  m.xFraction.assign(MapXFractionEntries, 0);
+  m.yFraction.assign(MapYFractionEntries, 0);
   return m;
 }
 
@@ -182,18 +181,14 @@ std::vector<uint32_t> RunKernel(const Trial& trial, ResampleKernel kernel, uint3
   return destination;
 }
 
-struct Twins {
-  const char* name;
-  ResampleKernel reference;
-  ResampleKernel sse2;
-};
-
-const Twins kTwins[] = {
-    {"four-point average", FourPointAverageReference, FourPointAverageSse2},
-    {"area average", AreaAverageReference, AreaAverageSse2},
-    {"bilinear", BilinearReference, BilinearSse2},
-    {"bicubic", BicubicReference, BicubicSse2},
-};
+// The kernel a resampling by this method runs, with the switch that runs a
+// resampling on the scalar references on or off.
+ResampleKernel ChosenKernel(ResampleMethod method, bool referencesOnly) {
+  ImagingSeams.referenceKernelsOnly = referencesOnly;
+  const ResampleKernel kernel = KernelFor(method, true);
+  ImagingSeams.referenceKernelsOnly = false;
+  return kernel;
+}
 
 }  // namespace
 
@@ -202,16 +197,20 @@ TEST(ResampleKernelAgreement, Sse2MatchesReferenceBitForBit) {
   for (int round = 0; round < RESAMPLE_AGREEMENT_ROUNDS; ++round) {
     const Trial trial = MakeTrial(random, round);
     const uint32_t fill = random.Next();
-    for (const Twins& twins : kTwins) {
-      const std::vector<uint32_t> expected = RunKernel(trial, twins.reference, fill);
-      const std::vector<uint32_t> got = RunKernel(trial, twins.sse2, fill);
+    for (int m = 0; m < MethodCount; ++m) {
+      const char* const name = ResampleKernels[m].name;
+      const ResampleKernel reference = ChosenKernel(ResampleMethod(m), true);
+      const ResampleKernel sse2 = ChosenKernel(ResampleMethod(m), false);
+      ASSERT_NE(reference, sse2) << name;
+      const std::vector<uint32_t> expected = RunKernel(trial, reference, fill);
+      const std::vector<uint32_t> got = RunKernel(trial, sse2, fill);
       size_t mismatch = 0;
       while (mismatch < got.size() && got[mismatch] == expected[mismatch]) ++mismatch;
       ASSERT_EQ(mismatch, got.size())
-          << twins.name << ", seed " << kSeed << ", " << trial.what << ": pixel " << mismatch
+          << name << ", seed " << kSeed << ", " << trial.what << ": pixel " << mismatch
           << std::hex << " sse2 0x" << got[mismatch] << " reference 0x" << expected[mismatch];
       for (int32_t i = 0; i < kGuardPixels; ++i)
-        ASSERT_EQ(got[got.size() - 1 - i], fill) << twins.name << " wrote past the plane, " << trial.what;
+        ASSERT_EQ(got[got.size() - 1 - i], fill) << name << " wrote past the plane, " << trial.what;
     }
   }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imaging/resample_kernels.h"
+#include "imaging/seams.h"
 
 namespace {
 
@@ -187,17 +188,6 @@ std::vector<KernelCase> Cases() {
   };
 }
 
-struct Variant {
-  const char* name;
-  ResampleKernel kernels[MethodCount];
-};
-
-const Variant kVariants[] = {
-    {"reference",
-     {FourPointAverageReference, AreaAverageReference, BilinearReference, BicubicReference}},
-    {"sse2", {FourPointAverageSse2, AreaAverageSse2, BilinearSse2, BicubicSse2}},
-};
-
 // Runs one case; the tables get room beyond the entries the case gives.
 std::vector<uint32_t> RunCase(const KernelCase& c, ResampleKernel kernel) {
   std::vector<uint32_t> source = c.source;
@@ -225,9 +215,10 @@ std::vector<uint32_t> RunCase(const KernelCase& c, ResampleKernel kernel) {
 
 TEST(ResampleKernelCases, EachOutputPixelAsWorkedOut) {
   for (const KernelCase& c : Cases()) {
-    for (const Variant& v : kVariants) {
-      SCOPED_TRACE(std::string(c.name) + " / " + v.name);
-      const std::vector<uint32_t> got = RunCase(c, v.kernels[c.method]);
+    for (bool sse2 : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (sse2 ? " / sse2" : " / reference"));
+      const ResampleKernelPair& kernels = ResampleKernels[c.method];
+      const std::vector<uint32_t> got = RunCase(c, sse2 ? kernels.sse2 : kernels.reference);
       ASSERT_EQ(got.size(), c.expected.size());
       for (size_t i = 0; i < got.size(); ++i)
         EXPECT_EQ(got[i], c.expected[i]) << "destination pixel " << i << std::hex << " got 0x"
@@ -237,17 +228,24 @@ TEST(ResampleKernelCases, EachOutputPixelAsWorkedOut) {
 }
 
 TEST(ResampleKernelTable, ChoosesTwinOrReference) {
-  const ResampleKernel reference[] = {FourPointAverageReference, AreaAverageReference,
-                                      BilinearReference, BicubicReference};
-  const ResampleKernel sse2[] = {FourPointAverageSse2, AreaAverageSse2, BilinearSse2,
-                                 BicubicSse2};
   for (int m = 0; m < MethodCount; ++m) {
-    EXPECT_EQ(KernelFor(ResampleMethod(m), false), reference[m]);
-#ifdef IMAGING_REFERENCE_ONLY
-    EXPECT_EQ(KernelFor(ResampleMethod(m), true), reference[m]);
-#else
-    EXPECT_EQ(KernelFor(ResampleMethod(m), true), sse2[m]);
-#endif
+    const ResampleKernelPair& kernels = ResampleKernels[m];
+    EXPECT_NE(kernels.reference, kernels.sse2) << kernels.name;
+    EXPECT_EQ(KernelFor(ResampleMethod(m), false), kernels.reference) << kernels.name;
+    EXPECT_EQ(KernelFor(ResampleMethod(m), true), kernels.sse2) << kernels.name;
   }
   EXPECT_EQ(KernelFor(MethodCount, true), nullptr);
+}
+
+// The switch that runs a whole resampling on the scalar references.
+TEST(ResampleKernelTable, ReferenceSwitchGivesReferences) {
+  ImagingSeams.referenceKernelsOnly = true;
+  for (int m = 0; m < MethodCount; ++m) {
+    const ResampleKernelPair& kernels = ResampleKernels[m];
+    EXPECT_EQ(KernelFor(ResampleMethod(m), true), kernels.reference) << kernels.name;
+    EXPECT_EQ(KernelFor(ResampleMethod(m), false), kernels.reference) << kernels.name;
+  }
+  EXPECT_EQ(KernelFor(MethodCount, true), nullptr);
+  ImagingSeams.referenceKernelsOnly = false;
+  EXPECT_EQ(KernelFor(MethodFourPointAverage, true), ResampleKernels[0].sse2);
 }

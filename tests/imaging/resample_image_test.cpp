@@ -11,7 +11,6 @@
 
 namespace {
 
-const char* const kMethodNames[MethodCount] = {"four-point", "area", "bilinear", "bicubic"};
 
 // Channels b, g, r, a of one pixel.
 uint32_t Bgra(uint32_t b, uint32_t g, uint32_t r, uint32_t a) {
@@ -32,8 +31,8 @@ std::vector<uint32_t> KernelResult(ResampleMethod method, TestImage& source, int
                                    int32_t destHeight, int32_t sourceRight, int32_t sourceBottom,
                                    int32_t offsetX, int32_t offsetY, bool over64,
                                    uint32_t background) {
-  std::vector<int32_t> xIndex(65552), yIndex(65552);
-  std::vector<uint8_t> xFraction(65600), yFraction(69440);
+  std::vector<int32_t> xIndex(MapXIndexEntries), yIndex(MapYIndexEntries);
+  std::vector<uint8_t> xFraction(MapXFractionEntries), yFraction(MapYFractionEntries);
   SampleMapRequest request = {0,       0,           destWidth - 1, destHeight - 1, 0,
                               0,       sourceRight, sourceBottom,  destWidth,      source->width,
                               offsetX, offsetY};
@@ -124,13 +123,13 @@ TEST(ResampleImage, MethodChoiceTable) {
                                 c.sourceHeight - 1, c.offsetX, c.offsetY,
                                 method == MethodAreaAverage && c.over64, kBackground);
     }
-    EXPECT_EQ(got, results[c.method]) << c.name << ": " << kMethodNames[c.method] << " expected";
+    EXPECT_EQ(got, results[c.method]) << c.name << ": " << ResampleKernels[c.method].name << " expected";
     for (int m = 0; m < MethodCount; ++m) {
       const bool averages = (m == MethodAreaAverage && c.method == MethodFourPointAverage) ||
                             (m == MethodFourPointAverage && c.method == MethodAreaAverage);
       if (m != c.method && !(averages && c.sourceWidth < 3 * c.destWidth &&
                              c.sourceHeight < 3 * c.destHeight)) {
-        EXPECT_NE(results[m], results[c.method]) << c.name << ": " << kMethodNames[m] << " alike";
+        EXPECT_NE(results[m], results[c.method]) << c.name << ": " << ResampleKernels[m].name << " alike";
       }
     }
   }

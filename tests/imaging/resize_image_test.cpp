@@ -2,7 +2,7 @@
 // sizes, kinds and the failures that keep the old image.
 #include <gtest/gtest.h>
 
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "tests/imaging/image_fixtures.h"
 
 namespace {
@@ -18,10 +18,10 @@ void RefuseLocksOfRecord(ImageCrossing point) {
 struct RefuseLocks {
   explicit RefuseLocks(ImageRecord* image) {
     refusedRecord = image;
-    ImageCrossingHook = RefuseLocksOfRecord;
+    ImagingSeams.imageCrossingHook = RefuseLocksOfRecord;
   }
   ~RefuseLocks() {
-    ImageCrossingHook = nullptr;
+    ImagingSeams.imageCrossingHook = nullptr;
     refusedRecord->state &= ~StateClosing;
     refusedRecord = nullptr;
   }

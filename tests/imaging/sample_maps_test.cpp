@@ -16,10 +16,10 @@ constexpr uint8_t kUnwrittenFraction = 0x7F;
 // Tables of the sizes of the per-thread map block, preset to a mark that no
 // map entry can hold, so that the test sees which entries a call wrote.
 struct Tables {
-  std::vector<int32_t> xIndex = std::vector<int32_t>(65552, kUnwritten);
-  std::vector<uint8_t> xFraction = std::vector<uint8_t>(65600, kUnwrittenFraction);
-  std::vector<int32_t> yIndex = std::vector<int32_t>(65552, kUnwritten);
-  std::vector<uint8_t> yFraction = std::vector<uint8_t>(69440, kUnwrittenFraction);
+  std::vector<int32_t> xIndex = std::vector<int32_t>(MapXIndexEntries, kUnwritten);
+  std::vector<uint8_t> xFraction = std::vector<uint8_t>(MapXFractionEntries, kUnwrittenFraction);
+  std::vector<int32_t> yIndex = std::vector<int32_t>(MapYIndexEntries, kUnwritten);
+  std::vector<uint8_t> yFraction = std::vector<uint8_t>(MapYFractionEntries, kUnwrittenFraction);
   int32_t firstColumn = 0, lastColumn = 0;
 
   void Compute(const SampleMapRequest& request) {

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 
 namespace {
 
 void Sabotage(LONG level, LONG mode) {
-  ProbeSabotageLevel = level;
-  ProbeSabotageMode = mode;
+  ImagingSeams.probeSabotageLevel = level;
+  ImagingSeams.probeSabotageMode = mode;
 }
 
 }  // namespace
@@ -22,37 +22,37 @@ TEST(StartupFailure, FailedAttemptsLeaveOneLockAndNoStart) {
   EXPECT_EQ(StartImaging(), 0);
   EXPECT_EQ(SimdLevel, SimdMmx);
   EXPECT_EQ(StartCount, 0);
-  EXPECT_EQ(LockInitCount, 1);
+  EXPECT_EQ(ImagingSeams.lockInitCount, 1);
 
   // A wrong SSE2 answer stops it at SSE; the lock is not made again.
   Sabotage(SimdSse2, ProbeSabotageWrongAnswer);
   EXPECT_EQ(StartImaging(), 0);
   EXPECT_EQ(SimdLevel, SimdSse);
   EXPECT_EQ(StartCount, 0);
-  EXPECT_EQ(LockInitCount, 1);
+  EXPECT_EQ(ImagingSeams.lockInitCount, 1);
 
   // The gate retries 52 times, 20 ms apart, then gives up with no record.
   Sabotage(SimdSse2, ProbeSabotageFault);
-  LONG attemptsBefore = StartAttemptCount;
+  LONG attemptsBefore = ImagingSeams.startAttemptCount;
   DWORD began = GetTickCount();
   EXPECT_EQ(CurrentThreadContext(), nullptr);
   DWORD took = GetTickCount() - began;
-  EXPECT_EQ(StartAttemptCount - attemptsBefore, 52);
+  EXPECT_EQ(ImagingSeams.startAttemptCount - attemptsBefore, 52);
   EXPECT_GE(took, 51u * 20u - 100u);
-  EXPECT_EQ(LockInitCount, 1);
+  EXPECT_EQ(ImagingSeams.lockInitCount, 1);
   EXPECT_EQ(StartCount, 0);
   EXPECT_EQ(ThreadContextTable, nullptr);
 
   // The processor is healthy again, but the table cannot be made: start-up
   // succeeds and the gate still answers none, after ten allocation attempts.
   Sabotage(0, ProbeSabotageNone);
-  TableAllocFailures = 10;
-  LONG probesBefore = ProbeRunCount;
+  ImagingSeams.tableAllocFailures = 10;
+  LONG probesBefore = ImagingSeams.probeRunCount;
   EXPECT_EQ(CurrentThreadContext(), nullptr);
-  EXPECT_EQ(TableAllocFailures, 0);
+  EXPECT_EQ(ImagingSeams.tableAllocFailures, 0);
   EXPECT_EQ(StartCount, 1);
   EXPECT_GE(SimdLevel, SimdSse2);
-  EXPECT_EQ(ProbeRunCount - probesBefore, 1);
+  EXPECT_EQ(ImagingSeams.probeRunCount - probesBefore, 1);
   EXPECT_EQ(ThreadContextTable, nullptr);
 
   // The next call makes the table; a started library never probes again.
@@ -63,6 +63,6 @@ TEST(StartupFailure, FailedAttemptsLeaveOneLockAndNoStart) {
   EXPECT_EQ(mine->lastError, ImgErrGeneral);
   EXPECT_EQ(StartImaging(), 1);
   EXPECT_EQ(StartCount, 2);
-  EXPECT_EQ(ProbeRunCount - probesBefore, 1);
-  EXPECT_EQ(LockInitCount, 1);
+  EXPECT_EQ(ImagingSeams.probeRunCount - probesBefore, 1);
+  EXPECT_EQ(ImagingSeams.lockInitCount, 1);
 }

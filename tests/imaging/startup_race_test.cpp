@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/owners.h"
 
 namespace {
@@ -38,8 +38,8 @@ TEST(StartupRace, SixteenFirstCallsStartTheLibraryOnce) {
   WaitForMultipleObjects(kThreads, threads.data(), TRUE, INFINITE);
   for (HANDLE thread : threads) CloseHandle(thread);
 
-  EXPECT_EQ(ProbeRunCount, 1);
-  EXPECT_EQ(LockInitCount, 1);
+  EXPECT_EQ(ImagingSeams.probeRunCount, 1);
+  EXPECT_EQ(ImagingSeams.lockInitCount, 1);
   EXPECT_GE(StartCount, 1);
   EXPECT_GE(SimdLevel, SimdSse2);
   // One record per thread, each distinct.
@@ -49,11 +49,11 @@ TEST(StartupRace, SixteenFirstCallsStartTheLibraryOnce) {
   }
 
   // Once started, later first calls on new threads do not start again.
-  LONG attempts = StartAttemptCount;
+  LONG attempts = ImagingSeams.startAttemptCount;
   Racer late{go.h, nullptr};
   HandleOwner thread(CreateThread(nullptr, 0, RaceToFirstCall, &late, 0, nullptr));
   WaitForSingleObject(thread.h, INFINITE);
   EXPECT_NE(late.record, nullptr);
-  EXPECT_EQ(StartAttemptCount, attempts);
-  EXPECT_EQ(ProbeRunCount, 1);
+  EXPECT_EQ(ImagingSeams.startAttemptCount, attempts);
+  EXPECT_EQ(ImagingSeams.probeRunCount, 1);
 }

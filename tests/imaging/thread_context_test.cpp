@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "imaging/imaging.h"
-#include "imaging/imaging_seams.h"
+#include "imaging/seams.h"
 #include "support/owners.h"
 
 namespace {
@@ -171,11 +171,11 @@ TEST(ThreadContext, UnreadableExitCodeKeepsTheRecord) {
   SetEvent(unreadable->release.h);
   WaitForSingleObject(unreadable->thread.h, INFINITE);
   ended->End();
-  UnreadableExitCodeThread = unreadable->id;
+  ImagingSeams.unreadableExitCodeThread = unreadable->id;
   EXPECT_FALSE(IsThreadAlive(unreadable->id));
   Worker newcomer;
   newcomer.Start(false);
-  UnreadableExitCodeThread = 0;
+  ImagingSeams.unreadableExitCodeThread = 0;
   EXPECT_EQ(newcomer.record, ended->record);
   EXPECT_EQ(unreadable->record->threadId, unreadable->id);
 }
