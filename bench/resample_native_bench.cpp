@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "bench/resample_inputs.h"
-#include "imaging/resample_kernels.h"
-#include "imaging/sample_maps.h"
+#include "imaging/pixels/resample_kernels.h"
+#include "imaging/pixels/sample_maps.h"
 
 namespace {
 

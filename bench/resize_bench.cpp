@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bench/resample_inputs.h"
-#include "imaging/imaging.h"
+#include "imaging/sampling/sampling.h"
 #include "imaging/seams.h"
 
 namespace {

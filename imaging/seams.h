@@ -51,7 +51,8 @@ struct ImagingSeamRecord {
   volatile long probeSabotageMode;   // ProbeSabotage...
   volatile long tableAllocFailures;  // fail the context table's allocation this many more times
   volatile long mapBlockFailures;    // fail a thread's map block allocation this many more times
-  volatile unsigned long unreadableExitCodeThread;  // this thread's exit code cannot be read (0: none)
+  // The exit code of the thread with this id cannot be read (0: none).
+  volatile unsigned long unreadableExitCodeThread;
 
   // The image object.
   ImageWaitTimes imageWaits;

@@ -2,6 +2,7 @@
 // with the same pixels; what cannot be converted says so.
 #include <gtest/gtest.h>
 
+#include "imaging/gdi/gdi.h"
 #include "tests/imaging/image_fixtures.h"
 
 TEST(ConvertImageToDib, MemoryImageKeepsItsPixels) {

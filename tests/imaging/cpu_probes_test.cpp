@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "imaging/imaging.h"
+#include "imaging/runtime/runtime.h"
 #include "imaging/seams.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // DrawImage into a real memory DC whose pixels are read back.
 #include <gtest/gtest.h>
 
-#include "imaging/imaging.h"
+#include "imaging/gdi/gdi.h"
 #include "support/owners.h"
 #include "tests/imaging/gdi_fixtures.h"
 

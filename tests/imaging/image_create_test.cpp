@@ -3,8 +3,7 @@
 
 #include <cstring>
 
-#include "imaging/image_size.h"
-#include "imaging/imaging.h"
+#include "imaging/gdi/gdi.h"
 #include "imaging/seams.h"
 
 namespace {

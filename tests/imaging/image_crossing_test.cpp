@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "imaging/imaging.h"
+#include "imaging/image/image.h"
 #include "imaging/seams.h"
 #include "support/owners.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/imaging.h"
+#include "imaging/image/image.h"
 #include "imaging/seams.h"
 
 inline int32_t LastError() { return CurrentThreadContext()->lastError; }

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "imaging/imaging.h"
+#include "imaging/image/image.h"
 #include "imaging/seams.h"
 #include "support/owners.h"
 

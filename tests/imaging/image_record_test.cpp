@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "imaging/imaging.h"
+#include "imaging/image/image.h"
 #include "imaging/seams.h"
 #include "support/owners.h"
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "imaging/imaging.h"
+#include "imaging/gdi/gdi.h"
 #include "support/owners.h"
 #include "tests/imaging/gdi_fixtures.h"
 

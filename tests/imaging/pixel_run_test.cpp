@@ -1,6 +1,6 @@
 // CopyPixelRun: exact bytes at every length and alignment, nothing beyond.
 // Windows-free: it also runs natively under the sanitizers.
-#include "imaging/pixel_run.h"
+#include "imaging/pixels/pixel_run.h"
 
 #include <gtest/gtest.h>
 

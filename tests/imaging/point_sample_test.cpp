@@ -2,6 +2,7 @@
 // views, clipping and the failures.
 #include <gtest/gtest.h>
 
+#include "imaging/sampling/sampling.h"
 #include "imaging/seams.h"
 #include "tests/imaging/image_fixtures.h"
 

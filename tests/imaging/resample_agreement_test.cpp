@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "imaging/resample_kernels.h"
-#include "imaging/sample_maps.h"
+#include "imaging/pixels/resample_kernels.h"
+#include "imaging/pixels/sample_maps.h"
 #include "imaging/seams.h"
 
 namespace {

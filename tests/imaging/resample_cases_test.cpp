@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/resample_kernels.h"
+#include "imaging/pixels/resample_kernels.h"
 #include "imaging/seams.h"
 
 namespace {

@@ -5,8 +5,9 @@
 
 #include <random>
 
-#include "imaging/resample_kernels.h"
-#include "imaging/sample_maps.h"
+#include "imaging/pixels/resample_kernels.h"
+#include "imaging/pixels/sample_maps.h"
+#include "imaging/sampling/sampling.h"
 #include "tests/imaging/image_fixtures.h"
 
 namespace {

@@ -2,6 +2,7 @@
 // sizes, kinds and the failures that keep the old image.
 #include <gtest/gtest.h>
 
+#include "imaging/image/image.h"
 #include "imaging/seams.h"
 #include "tests/imaging/image_fixtures.h"
 

@@ -2,7 +2,7 @@
 // destination column or row reads, at what fraction, and which destination
 // columns are written. Windows-free: it also runs natively under the
 // sanitizers.
-#include "imaging/sample_maps.h"
+#include "imaging/pixels/sample_maps.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // The steps depend on each other, so they run as one sequence.
 #include <gtest/gtest.h>
 
-#include "imaging/imaging.h"
+#include "imaging/runtime/runtime.h"
 #include "imaging/seams.h"
 
 namespace {

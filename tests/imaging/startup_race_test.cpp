@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "imaging/imaging.h"
+#include "imaging/runtime/runtime.h"
 #include "imaging/seams.h"
 #include "support/owners.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "imaging/imaging.h"
+#include "imaging/runtime/runtime.h"
 #include "imaging/seams.h"
 #include "support/owners.h"
 
