@@ -31,6 +31,11 @@ add_test(NAME zip_reader_fuzz
   COMMAND sh ${PROJECT_SOURCE_DIR}/native/run-fuzz.sh ${NATIVE_DIR}/fuzz_zip_reader
           ${NATIVE_DIR}/zip-seeds ${CMAKE_BINARY_DIR}/fuzz/zip_reader 60)
 set_tests_properties(zip_reader_fuzz PROPERTIES TIMEOUT 300)
+
+# sfxpack's native tests, with the build's stub and installer fixtures.
+add_test(NAME sfxpack_native_test COMMAND ${NATIVE_DIR}/sfxpack_test --gtest_color=no)
+set_tests_properties(sfxpack_native_test PROPERTIES TIMEOUT 900 ENVIRONMENT
+  "${SFXPACK_TEST_ENVIRONMENT}")
 include(${PROJECT_SOURCE_DIR}/native/imaging_tests.cmake)
 foreach(name ${IMAGING_NATIVE_TESTS})
   add_test(NAME ${name}_native COMMAND ${NATIVE_DIR}/${name} --gtest_color=no)

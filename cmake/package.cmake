@@ -1,7 +1,7 @@
-# The launcher's resources: icon, splash picture, manifest and the payload
-# package. The package is made at build time from sample/payload plus the
-# sample installer, which is signed with a throwaway certificate that lives
-# in the build tree only.
+# The stub's resources (icon, splash picture, manifest) and the sample
+# installer, signed with a throwaway certificate that lives in the build
+# tree only. payload.bin, the sample package as a bare resource, feeds the
+# resource extraction test.
 set(GEN ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${GEN})
 
@@ -38,12 +38,14 @@ configure_file(${PROJECT_SOURCE_DIR}/launcher/launcher.manifest ${GEN}/launcher.
 configure_file(${PROJECT_SOURCE_DIR}/sample/splash.jpg ${GEN}/splash.jpg COPYONLY)
 
 add_custom_target(sfx_resources DEPENDS ${GEN}/payload.bin ${GEN}/quillane.ico)
-set(SFX_RESOURCE_DEPENDS ${GEN}/payload.bin;${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg)
+set(SFX_STUB_DEPENDS ${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg)
 
 # quillane_add_packed_launcher(target payload outputDir outputName)
 # A launcher around the given payload resource file, with the sample's icon,
-# picture and manifest; the shared resources come from the real launcher's
-# build, so the target depends on it.
+# picture and manifest, linked like the stub: the road for packages that
+# sfxpack refuses to pack (no installer, damaged data, broken pictures). The
+# shared resources come from the real launcher's build, so the target
+# depends on it.
 function(quillane_add_packed_launcher target payload outputDir outputName)
   get_filename_component(dir ${payload} DIRECTORY)
   file(WRITE ${dir}/launcher.rc.in

@@ -1,5 +1,6 @@
 // Entry names come from the package and are not trusted: one that would
 // leave the workspace, or reach a device instead of a file, is refused.
+#include <cstddef>
 #include <cwctype>
 
 #include "payload/extract_payload.h"
@@ -20,7 +21,7 @@ bool OnlyDotsAndBlanks(const wchar_t* begin, const wchar_t* end) {
 
 bool SameLetters(const wchar_t* text, size_t length, const wchar_t* upper) {
   for (size_t i = 0; i < length; ++i)
-    if (!upper[i] || std::towupper(text[i]) != upper[i]) return false;
+    if (!upper[i] || static_cast<wchar_t>(std::towupper(text[i])) != upper[i]) return false;
   return upper[length] == 0;
 }
 

@@ -1,6 +1,8 @@
-# End-to-end runs of the real launcher under Wine. Each test package (made
-# at build time from the installer fixtures) gets a launcher of its own:
-# the launcher's resources with that package, linked like the real one.
+# End-to-end runs of the real launcher under Wine. Each test package gets a
+# launcher of its own. Those sfxpack accepts are packed onto the stub like a
+# product's: a folder gathered from the installer fixtures. The failure
+# roads sfxpack refuses to build (no installer, damaged data) are linked
+# through the build's resource route from a package file.
 add_executable(run-exact ${CMAKE_CURRENT_LIST_DIR}/run_exact.cpp)
 target_link_options(run-exact PRIVATE -municode)
 
@@ -9,10 +11,37 @@ file(MAKE_DIRECTORY ${E2E})
 set(E2E_PACK ${Python3_EXECUTABLE} ${PACKAGE_SCRIPT})
 set(E2E_FIX ${CMAKE_BINARY_DIR}/tests/fixtures)
 
-# name -> make-package.py arguments
-set(E2E_PACKAGE_happy --dir ${PROJECT_SOURCE_DIR}/sample/payload --file Setup.exe=${E2E_FIX}/signed.exe)
-set(E2E_PACKAGE_unsigned --file Setup.exe=${E2E_FIX}/unsigned.exe)
-set(E2E_PACKAGE_altered --file Setup.exe=${E2E_FIX}/altered.exe)
+# Packed by sfxpack: name -> the installer fixture, whether the sample files
+# go beside it, the packer's extra arguments.
+set(E2E_SETUP_happy signed.exe)
+set(E2E_SETUP_unsigned unsigned.exe)
+set(E2E_SETUP_altered altered.exe)
+set(E2E_SAMPLE_happy ON)
+set(E2E_ARGS_unsigned --allow-unsigned)
+
+set(E2E_LAUNCHERS)
+foreach(name happy unsigned altered)
+  set(dir ${E2E}/${name}-package)
+  set(launcher ${E2E}/${name}.exe)
+  set(commands COMMAND ${CMAKE_COMMAND} -E rm -rf ${dir} COMMAND ${CMAKE_COMMAND} -E make_directory ${dir})
+  if(E2E_SAMPLE_${name})
+    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/sample/payload ${dir})
+  endif()
+  list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy ${E2E_FIX}/${E2E_SETUP_${name}} ${dir}/Setup.exe)
+  # The fixture files themselves, not only their target: a target alone
+  # orders the build but never repacks a launcher when a fixture changes.
+  add_custom_command(
+    OUTPUT ${launcher}
+    ${commands}
+    COMMAND ${SFXPACK} --payload ${dir} --stub $<TARGET_FILE:sfx-stub> ${E2E_ARGS_${name}} -o ${launcher}
+    DEPENDS sfx-stub sfxpack_native ${SFXPACK} launcher_fixtures ${E2E_FIX}/${E2E_SETUP_${name}}
+            ${SAMPLE_FILES}
+    COMMENT "Packing the ${name} test launcher")
+  add_custom_target(e2e-launcher-${name} DEPENDS ${launcher})
+  list(APPEND E2E_LAUNCHERS e2e-launcher-${name})
+endforeach()
+
+# Through the resource route: name -> make-package.py arguments.
 set(E2E_PACKAGE_noinstaller --dir ${PROJECT_SOURCE_DIR}/sample/payload)
 set(E2E_PACKAGE_damaged --raw-zip ${E2E}/damaged.zip)
 
@@ -21,20 +50,16 @@ set(E2E_PACKAGE_damaged --raw-zip ${E2E}/damaged.zip)
 add_custom_command(
   OUTPUT ${E2E}/damaged.zip
   COMMAND ${E2E_PACK} --out ${E2E}/happy-copy.bin --zip-out ${E2E}/happy.zip
-          ${E2E_PACKAGE_happy}
+          --dir ${PROJECT_SOURCE_DIR}/sample/payload --file Setup.exe=${E2E_FIX}/signed.exe
   COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/alter-file.py ${E2E}/happy.zip
           ${E2E}/damaged.zip
   DEPENDS launcher_fixtures ${E2E_FIX}/signed.exe ${PACKAGE_SCRIPT}
   COMMENT "Making the damaged test package")
 
-set(E2E_LAUNCHERS)
-foreach(name happy unsigned altered noinstaller damaged)
+foreach(name noinstaller damaged)
   set(dir ${E2E}/${name})
   file(MAKE_DIRECTORY ${dir})
-  # The fixture files themselves, not only their target: a target alone
-  # orders the build but never repacks a package when a fixture changes.
-  set(deps ${PACKAGE_SCRIPT} launcher_fixtures ${E2E_FIX}/signed.exe ${E2E_FIX}/unsigned.exe
-           ${E2E_FIX}/altered.exe)
+  set(deps ${PACKAGE_SCRIPT} launcher_fixtures ${E2E_FIX}/signed.exe)
   if(name STREQUAL damaged)
     list(APPEND deps ${E2E}/damaged.zip)
   endif()

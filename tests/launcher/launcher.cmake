@@ -23,7 +23,7 @@ add_dependencies(signature_test launcher_fixtures)
 # of the system's known DLLs could be planted beside the launcher.
 add_test(NAME launcher_imports
          COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_imports.sh ${CMAKE_OBJDUMP}
-                 $<TARGET_FILE:sfx-launcher>)
+                 ${CMAKE_BINARY_DIR}/bin/sfx-launcher.exe)
 
 quillane_add_test(handover_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/handover_test.cpp)
 add_dependencies(handover_test launcher_fixtures)

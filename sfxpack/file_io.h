@@ -1,0 +1,85 @@
+// Files by path, with wide names on Windows, and the output file that is
+// written under a temporary name and only takes its real name once whole.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace sfx {
+
+namespace fs = std::filesystem;
+
+// The path as UTF-8 text, for messages and archive names.
+std::string PathText(const fs::path& path);
+
+// Opens path with a C stdio mode; null on failure. The caller closes it.
+FILE* OpenFile(const fs::path& path, const char* mode);
+bool SeekFile(FILE* file, uint64_t offset);
+
+// Closes its file when the scope ends.
+class FileOwner {
+ public:
+  explicit FileOwner(FILE* file) : file_(file) {}
+  ~FileOwner() {
+    if (file_) fclose(file_);
+  }
+  FileOwner(const FileOwner&) = delete;
+  FileOwner& operator=(const FileOwner&) = delete;
+  FILE* get() const { return file_; }
+
+ private:
+  FILE* file_;
+};
+
+// Reads the whole of a file of at most `most` bytes into *out. False with a
+// one-line *error when it is missing, larger or unreadable.
+bool ReadWholeFile(const fs::path& path, uint64_t most, std::string* out, std::string* error);
+
+// The output file. Everything is written to "<target>.sfxpack-tmp"; Commit
+// renames it to the target, and a file never committed is removed when the
+// object goes, so a failed run leaves nothing behind and never touches an
+// existing target.
+class OutputFile {
+ public:
+  explicit OutputFile(fs::path target);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool Open(std::string* error);
+  // Writes at the current position, which then moves past the bytes.
+  bool Write(const void* bytes, size_t count);
+  bool Write(const std::string& bytes) { return Write(bytes.data(), bytes.size()); }
+  uint64_t Position() const { return position_; }
+  // Moves the current position back, to write over what follows it.
+  bool MoveTo(uint64_t offset);
+  // Writes bytes at `at` and returns to the current position.
+  bool Patch(uint64_t at, const std::string& bytes);
+  // Reads back [0, Position()) in order, in pieces, into sink; the position
+  // stays where it was.
+  bool ReadBack(const std::function<void(const uint8_t*, size_t)>& sink);
+  // Closes the file, cut to the current position.
+  bool Close();
+  bool Commit();
+
+  // After Close: the temporary file, for a pass over the written bytes.
+  const fs::path& TemporaryPath() const { return temporary_; }
+  const fs::path& Target() const { return target_; }
+  // The first failure, as one line.
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool Fail(const char* what);
+
+  fs::path target_;
+  fs::path temporary_;
+  FILE* file_ = nullptr;
+  uint64_t position_ = 0;
+  uint64_t end_ = 0;  // the furthest byte written
+  bool committed_ = false;
+  std::string error_;
+};
+
+}  // namespace sfx

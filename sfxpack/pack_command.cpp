@@ -1,0 +1,562 @@
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+#include <zlib.h>
+
+#include "sfxpack/entry_rules.h"
+#include "sfxpack/file_io.h"
+#include "sfxpack/folder_scan.h"
+#include "sfxpack/icon_file.h"
+#include "sfxpack/jpeg_info.h"
+#include "sfxpack/launcher_writer.h"
+#include "sfxpack/list_launcher.h"
+#include "sfxpack/pe_image.h"
+#include "sfxpack/sfxpack.h"
+#include "sfxpack/signature_probe.h"
+#include "sfxpack/version_info.h"
+#include "sfxpack/zip_reader_owner.h"
+#include "sfxpack/zip_stream_writer.h"
+
+namespace sfx {
+
+const wchar_t kStubMarkerName[] = L"QLNSFXSTUB";
+const char kStubMarkerText[] = "Quillane setup launcher stub";
+
+namespace {
+
+constexpr uint64_t kMaxStubBytes = 64 << 20;
+constexpr uint64_t kMaxPictureBytes = 32 << 20;
+constexpr uint64_t kMaxIconBytes = 8 << 20;
+constexpr uint32_t kGroupIconId = 101;
+constexpr uint32_t kPictureId = 103;
+constexpr int64_t kDefaultEpoch = 315532800;  // 1980-01-01 00:00:00 UTC, the first ZIP time
+
+const char kUsage[] =
+    "usage: sfxpack --payload DIR|ARCHIVE.zip [--splash PICTURE.jpg] [--icon APP.ico]\n"
+    "               [--file-version A.B.C.D [--product TEXT] [--company TEXT] [--description TEXT]]\n"
+    "               [--level 0-9] [--threads N] [--allow-unsigned] --stub sfx-stub.exe -o OUT.exe\n"
+    "       sfxpack --list LAUNCHER.exe\n"
+    "       sfxpack --help | --version\n";
+
+const char kHelp[] =
+    "\n"
+    "Makes a setup launcher: the launcher stub with the payload (a folder, or a ZIP\n"
+    "archive of one, holding a signed Setup.exe) in its resources, and optionally\n"
+    "another splash picture, icon and version resource. Sign the output afterwards\n"
+    "(osslsigncode, or signtool on Windows): any signature the stub carried is\n"
+    "dropped, and the new one covers the payload.\n"
+    "\n"
+    "  --payload DIR|ZIP   a folder, packed as a ZIP archive (entries sorted by path,\n"
+    "                      UTF-8 names, deflated or stored, ZIP64 where needed), or\n"
+    "                      an existing .zip, checked entry by entry and embedded as it is\n"
+    "  --splash FILE       the splash picture: a baseline or progressive JPEG\n"
+    "  --icon FILE         the program icon: an .ico file\n"
+    "  --file-version V    adds a version resource with V (up to four numbers)\n"
+    "  --product TEXT      with --company and --description: the version resource's\n"
+    "                      texts only; the window title stays the launcher's own\n"
+    "                      (\"Installing Quillane 5.09.01 (...)\")\n"
+    "  --level N           deflate level, 0 (store) to 9; 6 by default\n"
+    "  --threads N         deflating threads; one per core by default. The output\n"
+    "                      is the same for any number\n"
+    "  --allow-unsigned    packs a Setup.exe without an Authenticode signature (the\n"
+    "                      launcher waits for a signature that verifies, in vain)\n"
+    "  --stub FILE         the launcher stub (sfx-stub.exe of the build)\n"
+    "  -o FILE             the launcher to write; written whole or not at all\n"
+    "  --list FILE         prints what a launcher carries and checks every entry\n"
+    "\n"
+    "Every time in the output is SOURCE_DATE_EPOCH when set, else 1980-01-01, so the\n"
+    "same inputs give the same bytes. Refused inputs get one line on stderr and exit\n"
+    "status 2, and no output file is written; a failure to write gives status 1.\n"
+    "The payload may take at most 1 GiB, which a 32-bit launcher maps reliably.\n";
+
+const char kToolVersion[] = "sfxpack 5.9.1";
+
+struct Options {
+  std::string payload, splash, icon, stub, output, list;
+  VersionFields version;
+  bool wantsVersion = false;
+  bool allowUnsigned = false;
+  int level = 6;
+  unsigned threads = 0;
+  uint64_t payloadLimit = kMaxPayloadBytes;
+};
+
+fs::path PathOf(const std::string& utf8) { return fs::u8path(utf8); }
+
+bool ParseArguments(const std::vector<std::string>& args, Options* o, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* into) {
+      if (i + 1 >= args.size()) {
+        *error = a + " needs a value";
+        return false;
+      }
+      *into = args[++i];
+      return true;
+    };
+    std::string text;
+    if (a == "--payload") {
+      if (!value(&o->payload)) return false;
+    } else if (a == "--splash") {
+      if (!value(&o->splash)) return false;
+    } else if (a == "--icon") {
+      if (!value(&o->icon)) return false;
+    } else if (a == "--stub") {
+      if (!value(&o->stub)) return false;
+    } else if (a == "-o" || a == "--output") {
+      if (!value(&o->output)) return false;
+    } else if (a == "--list") {
+      if (!value(&o->list)) return false;
+    } else if (a == "--file-version") {
+      if (!value(&o->version.text)) return false;
+      if (!ParseVersionNumber(o->version.text, o->version.number)) {
+        *error = "--file-version takes up to four numbers from 0 to 65535, like 5.9.1.0";
+        return false;
+      }
+      o->wantsVersion = true;
+    } else if (a == "--product") {
+      if (!value(&o->version.product)) return false;
+    } else if (a == "--company") {
+      if (!value(&o->version.company)) return false;
+    } else if (a == "--description") {
+      if (!value(&o->version.description)) return false;
+    } else if (a == "--level") {
+      if (!value(&text)) return false;
+      if (text.size() != 1 || text[0] < '0' || text[0] > '9') {
+        *error = "--level takes a deflate level from 0 to 9";
+        return false;
+      }
+      o->level = text[0] - '0';
+    } else if (a == "--threads") {
+      if (!value(&text)) return false;
+      char* end = nullptr;
+      const unsigned long n = strtoul(text.c_str(), &end, 10);
+      if (text.empty() || *end || n < 1 || n > 256) {
+        *error = "--threads takes a number from 1 to 256";
+        return false;
+      }
+      o->threads = static_cast<unsigned>(n);
+    } else if (a == "--allow-unsigned") {
+      o->allowUnsigned = true;
+    } else {
+      *error = "unknown argument " + a;
+      return false;
+    }
+  }
+  if (!o->list.empty()) {
+    if (!o->payload.empty() || !o->stub.empty() || !o->output.empty()) {
+      *error = "--list takes no other arguments";
+      return false;
+    }
+    return true;
+  }
+  if (o->payload.empty() || o->stub.empty() || o->output.empty()) {
+    *error = "--payload, --stub and -o are required";
+    return false;
+  }
+  const bool strings = !o->version.product.empty() || !o->version.company.empty() ||
+                       !o->version.description.empty();
+  if (strings && !o->wantsVersion) {
+    *error = "--product, --company and --description need --file-version";
+    return false;
+  }
+  return true;
+}
+
+// The same file, whether or not it exists yet: by identity when both
+// exist, else by their absolute, normalised spelling.
+bool SameFile(const fs::path& a, const fs::path& b) {
+  std::error_code code;
+  if (fs::exists(a, code) && fs::exists(b, code)) {
+    const bool same = fs::equivalent(a, b, code);
+    if (!code) return same;
+  }
+  return fs::weakly_canonical(a, code) == fs::weakly_canonical(b, code);
+}
+
+// True when path lies inside folder (at any depth).
+bool Inside(const fs::path& path, const fs::path& folder) {
+  std::error_code code;
+  const fs::path p = fs::weakly_canonical(path, code);
+  const fs::path f = fs::weakly_canonical(folder, code);
+  auto pi = p.begin();
+  for (auto fi = f.begin(); fi != f.end(); ++fi, ++pi) {
+    if (fi->empty()) continue;  // a closing separator
+    if (pi == p.end() || *pi != *fi) return false;
+  }
+  return pi != p.end();
+}
+
+// The output must not overwrite or land among the inputs.
+bool CheckOutputPath(const Options& o, std::string* error) {
+  const fs::path output = PathOf(o.output);
+  const std::pair<const char*, const std::string*> inputs[] = {
+      {"--stub", &o.stub}, {"--splash", &o.splash}, {"--icon", &o.icon}, {"--payload", &o.payload}};
+  for (const auto& input : inputs) {
+    if (input.second->empty()) continue;
+    if (SameFile(output, PathOf(*input.second))) {
+      *error = "the output " + o.output + " is one of the inputs (" + input.first + ")";
+      return false;
+    }
+  }
+  std::error_code code;
+  if (fs::is_directory(PathOf(o.payload), code) && Inside(output, PathOf(o.payload))) {
+    *error = "the output " + o.output + " lies inside the payload folder " + o.payload;
+    return false;
+  }
+  return true;
+}
+
+// Seconds since 1970 for every time the output carries: SOURCE_DATE_EPOCH
+// when set, else a fixed moment, so that the same inputs give the same file.
+bool BuildEpoch(int64_t* epoch, std::string* error) {
+  const char* text = getenv("SOURCE_DATE_EPOCH");
+  *epoch = kDefaultEpoch;
+  if (!text || !*text) return true;
+  char* end = nullptr;
+  errno = 0;
+  const long long value = strtoll(text, &end, 10);
+  uint32_t ignored = 0;
+  if (errno || *end || value < kDefaultEpoch || value > 0xFFFFFFFFLL || !DosDateTime(value, &ignored)) {
+    *error = "SOURCE_DATE_EPOCH must be a number of seconds from 1980 to 2106";
+    return false;
+  }
+  *epoch = value;
+  return true;
+}
+
+// The stub: this project's launcher without a payload, recognised by its
+// marker resource.
+bool LoadStub(const Options& o, StubImage* stub, std::vector<Resource>* resources, std::string* error) {
+  std::string file;
+  if (!ReadWholeFile(PathOf(o.stub), kMaxStubBytes, &file, error)) return false;
+  std::string why;
+  const std::string notStub = "the stub " + o.stub + " is not this project's launcher stub: ";
+  if (!CheckStubLayout(file, stub, &why) || !ReadResources(file, stub->image, resources, &why)) {
+    *error = notStub + why;
+    return false;
+  }
+  const Resource* marker = FindResource(*resources, ResourceId(kRtRcData), ResourceName(kStubMarkerName));
+  if (!marker || marker->data.compare(0, strlen(kStubMarkerText), kStubMarkerText) != 0) {
+    *error = notStub + "it carries no stub marker";
+    return false;
+  }
+  if (FindResource(*resources, ResourceName(L"FILE_DATA"), ResourceName(L"ZIPFILE"))) {
+    *error = notStub + "it already carries a payload";
+    return false;
+  }
+  return true;
+}
+
+// Checks one installer candidate's bytes, fed through the probe.
+bool CheckInstaller(const InstallerCandidate& c, const SignatureProbe& probe, std::string* error) {
+  const std::string verdict = probe.Verdict();
+  if (verdict.empty()) return true;
+  *error = "the installer '" + c.name + "' cannot be verified: " + verdict +
+           (probe.IsProgram() ? "; the launcher would wait for it in vain (sign it, or pass --allow-unsigned)"
+                              : "");
+  return false;
+}
+
+bool CheckCandidates(const std::vector<InstallerCandidate>& candidates, std::string* error) {
+  if (candidates.empty()) {
+    *error = "the payload holds no Setup.exe where the launcher looks for one "
+             "(at the top, as *Setup.exe at the top, or one folder down)";
+    return false;
+  }
+  for (const InstallerCandidate& c : candidates)
+    if (c.folder) {
+      *error = "the launcher would take the folder '" + c.name + "' for its installer";
+      return false;
+    }
+  return true;
+}
+
+bool CheckFolderPayload(const Options& o, const std::vector<SourceEntry>& entries, std::string* error) {
+  std::vector<NamedEntry> names;
+  for (const SourceEntry& e : entries) names.push_back({e.name, e.folder});
+  const std::string collision = NameCollision(names);
+  if (!collision.empty()) {
+    *error = "the names " + collision + " would be one file on Windows";
+    return false;
+  }
+  const std::vector<InstallerCandidate> candidates = FindInstallerCandidates(names);
+  if (!CheckCandidates(candidates, error)) return false;
+  if (o.allowUnsigned) return true;
+  for (const InstallerCandidate& c : candidates) {
+    const SourceEntry& e = entries[static_cast<size_t>(c.index)];
+    SignatureProbe probe(e.size);
+    FileOwner file(OpenFile(e.path, "rb"));
+    if (!file.get()) {
+      *error = "cannot open " + PathText(e.path) + ": " + strerror(errno);
+      return false;
+    }
+    std::string piece(1 << 16, '\0');
+    size_t got;
+    while ((got = fread(&piece[0], 1, piece.size(), file.get())) > 0)
+      probe.Feed(reinterpret_cast<const uint8_t*>(piece.data()), got);
+    if (!CheckInstaller(c, probe, error)) return false;
+  }
+  return true;
+}
+
+bool FeedProbe(void* context, const uint8_t* bytes, size_t count) {
+  if (context) static_cast<SignatureProbe*>(context)->Feed(bytes, count);
+  return true;
+}
+
+// An existing archive: read by the launcher's own reader, every entry
+// inflated and checked, and held to the same rules as a folder.
+bool CheckArchivePayload(const Options& o, const std::string& archive, std::vector<std::string>* accepted,
+                         std::string* error) {
+  ZipReaderOwner owner;
+  const ZipStatus opened = owner.Open(archive);
+  if (opened != ZipOk) {
+    *error = "the payload " + o.payload + " is not an archive the launcher reads: " + ZipStatusText(opened);
+    return false;
+  }
+  ZipReader* reader = owner.get();
+  std::vector<NamedEntry> names;
+  std::vector<ZipEntryInfo> infos(static_cast<size_t>(ZipEntryCount(reader)));
+  for (uint64_t i = 0; i < infos.size(); ++i) {
+    ZipEntryInfo& info = infos[static_cast<size_t>(i)];
+    if (ZipStatEntry(reader, i, &info) != ZipOk) {
+      *error = "the payload " + o.payload + " cannot be read";
+      return false;
+    }
+    const std::string name = info.name;
+    const bool folder = (info.externalAttributes & kDosFolder) != 0;
+    const std::string refusal = NameRefusal(name);
+    if (!refusal.empty()) {
+      *error = "the launcher would refuse the name '" + name + "': " + refusal;
+      return false;
+    }
+    if (!folder && name.back() == '/') {
+      *error = "the entry '" + name + "' ends in / but is not marked as a folder, which the launcher cannot unpack";
+      return false;
+    }
+    names.push_back({name, folder});
+    accepted->push_back(name);
+  }
+  const std::string collision = NameCollision(names);
+  if (!collision.empty()) {
+    *error = "the names " + collision + " would be one file on Windows";
+    return false;
+  }
+  const std::vector<InstallerCandidate> candidates = FindInstallerCandidates(names);
+  if (!CheckCandidates(candidates, error)) return false;
+  for (uint64_t i = 0; i < infos.size(); ++i) {
+    const InstallerCandidate* candidate = nullptr;
+    for (const InstallerCandidate& c : candidates)
+      if (c.index == static_cast<long long>(i)) candidate = &c;
+    SignatureProbe probe(infos[static_cast<size_t>(i)].uncompressedSize);
+    const ZipStatus status = ZipExtractEntry(reader, i, FeedProbe, candidate ? &probe : nullptr);
+    if (status != ZipOk) {
+      *error = "the entry '" + std::string(infos[static_cast<size_t>(i)].name) + "' does not unpack: " +
+               ZipStatusText(status);
+      return false;
+    }
+    if (candidate && !o.allowUnsigned && !CheckInstaller(*candidate, probe, error)) return false;
+  }
+  return true;
+}
+
+// The stub's resources with the marker left out and the picture, icon and
+// version resource replaced as asked.
+bool BuildResources(const Options& o, std::vector<Resource> resources, std::vector<Resource>* result,
+                    std::string* error) {
+  const uint32_t language = resources.empty() ? 0x0409 : resources.front().language;
+  auto drop = [&](const ResourceKey& type, const ResourceKey& name) {
+    std::vector<Resource> kept;
+    for (Resource& r : resources)
+      if (!(r.type == type && r.name == name)) kept.push_back(std::move(r));
+    resources.swap(kept);
+  };
+  drop(ResourceId(kRtRcData), ResourceName(kStubMarkerName));
+  auto add = [&](const ResourceKey& type, const ResourceKey& name, std::string data) {
+    Resource r;
+    r.type = type;
+    r.name = name;
+    r.language = language;
+    r.data = std::move(data);
+    resources.push_back(std::move(r));
+  };
+  if (!o.splash.empty()) {
+    std::string picture;
+    std::string why;
+    JpegInfo info;
+    if (!ReadWholeFile(PathOf(o.splash), kMaxPictureBytes, &picture, &why)) {
+      *error = "the splash picture: " + why;
+      return false;
+    }
+    if (!ReadJpegInfo(picture, &info, &why)) {
+      *error = "the splash picture " + o.splash + " cannot be shown: " + why;
+      return false;
+    }
+    drop(ResourceName(L"JPEG"), ResourceId(kPictureId));
+    add(ResourceName(L"JPEG"), ResourceId(kPictureId), std::move(picture));
+  }
+  if (!o.icon.empty()) {
+    std::string file;
+    std::string why;
+    std::vector<IconImage> images;
+    if (!ReadWholeFile(PathOf(o.icon), kMaxIconBytes, &file, &why)) {
+      *error = "the icon: " + why;
+      return false;
+    }
+    if (!ReadIconFile(file, &images, &why)) {
+      *error = "the icon " + o.icon + " is not an icon: " + why;
+      return false;
+    }
+    // The old group's images go with it; the new ones take free numbers.
+    const Resource* group = FindResource(resources, ResourceId(kRtGroupIcon), ResourceId(kGroupIconId));
+    std::vector<GroupMember> old;
+    if (group) ReadGroupIcon(group->data, &old);
+    for (const GroupMember& m : old) drop(ResourceId(kRtIcon), ResourceId(m.id));
+    drop(ResourceId(kRtGroupIcon), ResourceId(kGroupIconId));
+    std::vector<uint16_t> ids;
+    for (uint16_t id = 1; ids.size() < images.size(); ++id)
+      if (!FindResource(resources, ResourceId(kRtIcon), ResourceId(id))) ids.push_back(id);
+    for (size_t i = 0; i < images.size(); ++i) add(ResourceId(kRtIcon), ResourceId(ids[i]), images[i].data);
+    add(ResourceId(kRtGroupIcon), ResourceId(kGroupIconId), GroupIconResource(images, ids));
+  }
+  if (o.wantsVersion) {
+    std::string version;
+    if (!BuildVersionResource(o.version, &version)) {
+      *error = "the version texts must be UTF-8";
+      return false;
+    }
+    drop(ResourceId(kRtVersion), ResourceId(1));
+    add(ResourceId(kRtVersion), ResourceId(1), std::move(version));
+  }
+  *result = std::move(resources);
+  return true;
+}
+
+int Refuse(std::ostream& err, const std::string& text) {
+  err << "sfxpack: " << text << "\n";
+  return kExitRefused;
+}
+
+int Failed(std::ostream& err, const std::string& text) {
+  err << "sfxpack: " << text << "\n";
+  return kExitFailed;
+}
+
+// One warning line per name that would not fit under a long temporary folder.
+void WarnLongNames(const std::vector<std::string>& names, std::ostream& err) {
+  for (const std::string& name : names) {
+    const std::string warning = NameWarning(name);
+    if (!warning.empty()) err << "sfxpack: warning: " << warning << "\n";
+  }
+}
+
+int Pack(const Options& o, std::ostream& out, std::ostream& err) {
+  std::string error;
+  int64_t epoch = 0;
+  uint32_t dosTime = 0;
+  if (!BuildEpoch(&epoch, &error)) return Refuse(err, error);
+  DosDateTime(epoch, &dosTime);
+  if (!CheckOutputPath(o, &error)) return Refuse(err, error);
+
+  StubImage stub;
+  std::vector<Resource> stubResources;
+  if (!LoadStub(o, &stub, &stubResources, &error)) return Refuse(err, error);
+  std::vector<Resource> resources;
+  if (!BuildResources(o, stubResources, &resources, &error)) return Refuse(err, error);
+
+  const fs::path payloadPath = PathOf(o.payload);
+  std::error_code code;
+  const bool folder = fs::is_directory(payloadPath, code);
+  std::vector<SourceEntry> entries;
+  std::vector<std::string> names;
+  std::string archive;
+  const uint64_t archiveLimit = o.payloadLimit - 16;
+  auto tooLarge = [&](uint64_t size) {
+    return "the payload is " + std::to_string(size) + " bytes, more than the " + std::to_string(archiveLimit) +
+           " a 32-bit launcher can map";
+  };
+  if (folder) {
+    if (!ScanFolder(payloadPath, &entries, &error)) return Refuse(err, error);
+    if (!CheckFolderPayload(o, entries, &error)) return Refuse(err, error);
+    for (const SourceEntry& e : entries) names.push_back(e.name);
+  } else {
+    const uint64_t size = fs::file_size(payloadPath, code);
+    if (code) return Refuse(err, "cannot read the payload " + o.payload + ": " + code.message());
+    if (size > archiveLimit) return Refuse(err, tooLarge(size));
+    if (!ReadWholeFile(payloadPath, archiveLimit, &archive, &error)) return Refuse(err, error);
+    if (!CheckArchivePayload(o, archive, &names, &error)) return Refuse(err, error);
+  }
+
+  Resource payload;
+  payload.type = ResourceName(L"FILE_DATA");
+  payload.name = ResourceName(L"ZIPFILE");
+  payload.language = stubResources.empty() ? 0x0409 : stubResources.front().language;
+  const PayloadWriter writePayload = [&](OutputFile* file, uint64_t* length, std::string* why) {
+    if (!folder) {
+      *length = archive.size();
+      if (!file->Write(archive)) {
+        *why = file->Error();
+        return false;
+      }
+      return true;
+    }
+    ZipWriteOptions zip;
+    zip.level = o.level;
+    zip.dosDateTime = dosTime;
+    zip.sizeLimit = archiveLimit;
+    zip.threads = o.threads;
+    bool overLimit = false;
+    return WriteZipArchive(entries, zip, file, length, &overLimit, why);
+  };
+  OutputFile file(PathOf(o.output));
+  if (!file.Open(&error)) return Failed(err, error);
+  if (!WriteLauncher(stub, resources, payload, static_cast<uint32_t>(epoch), writePayload, &file, &error))
+    return file.Error().empty() ? Refuse(err, error) : Failed(err, error);
+  const uint64_t length = file.Position();
+  if (!file.Commit()) return Failed(err, file.Error());
+  WarnLongNames(names, err);
+  out << "sfxpack: wrote " << o.output << " (" << length << " bytes, " << names.size() << " entries)\n";
+  return kExitDone;
+}
+
+}  // namespace
+
+int RunSfxpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               uint64_t payloadLimit) {
+  Options o;
+  o.payloadLimit = payloadLimit;
+  std::string error;
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    out << kUsage << kHelp;
+    return kExitDone;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    out << kToolVersion << " (zlib " << zlibVersion() << ")\n";
+    return kExitDone;
+  }
+  if (args.empty() || !ParseArguments(args, &o, &error)) {
+    if (!error.empty()) err << "sfxpack: " << error << "\n";
+    err << kUsage << "Run sfxpack --help for more.\n";
+    return kExitUsage;
+  }
+  try {
+    if (!o.list.empty()) {
+      if (!ListLauncher(PathOf(o.list), out, &error)) return Refuse(err, error);
+      return kExitDone;
+    }
+    return Pack(o, out, err);
+  } catch (const std::bad_alloc&) {
+    return Failed(err, "out of memory");
+  } catch (const std::exception& e) {
+    return Failed(err, e.what());
+  }
+}
+
+int RunSfxpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  return RunSfxpack(args, out, err, kMaxPayloadBytes);
+}
+
+}  // namespace sfx

@@ -1,0 +1,36 @@
+// Tells whether a Windows program carries an Authenticode signature: a
+// certificate table entry in its PE headers that points at a PKCS#7
+// WIN_CERTIFICATE inside the file. Whether the signature verifies is the
+// launcher's question at run time; the packer only refuses an installer
+// that cannot ever pass it. Fed the file's bytes in order, so the same
+// probe reads a file on disk and an entry inflated from an archive.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace sfx {
+
+class SignatureProbe {
+ public:
+  explicit SignatureProbe(uint64_t fileSize) : size_(fileSize) {}
+  void Feed(const uint8_t* bytes, size_t count);
+  // After the whole file: empty when it is signed, else why not, e.g. "it
+  // carries no Authenticode signature".
+  std::string Verdict() const;
+  bool IsProgram() const { return program_; }
+
+ private:
+  void ParseHead();
+
+  uint64_t size_;
+  uint64_t seen_ = 0;
+  std::string head_;         // the first bytes, which hold the headers
+  bool parsed_ = false;
+  bool program_ = false;
+  std::string headError_;
+  uint64_t tableAt_ = 0;     // the certificate table, from the headers
+  uint64_t tableSize_ = 0;
+  std::string certificate_;  // the first 8 bytes of the table
+};
+
+}  // namespace sfx

@@ -1,0 +1,28 @@
+// The version resource (VS_VERSIONINFO) that Explorer's file properties
+// and installers read: a fixed part with the numbers and one English
+// (U.S.) table of strings.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace sfx {
+
+struct VersionFields {
+  uint16_t number[4] = {0, 0, 0, 0};
+  std::string text;         // as given, e.g. "5.9.1.0"
+  std::string product;      // UTF-8; empty ones are left out
+  std::string company;
+  std::string description;
+};
+
+// Reads "a[.b[.c[.d]]]" with each part from 0 to 65535.
+bool ParseVersionNumber(const std::string& text, uint16_t number[4]);
+
+// The resource's bytes. False when a string is not valid UTF-8.
+bool BuildVersionResource(const VersionFields& fields, std::string* resource);
+
+// A one-line summary of a version resource ("5.9.1.0, product "Quillane",
+// ..."), or empty when it cannot be read.
+std::string DescribeVersionResource(const std::string& resource);
+
+}  // namespace sfx

@@ -1,0 +1,129 @@
+// Shared helpers of the packer's tests: scratch folders, files written in
+// one call, the build's fixture files (named by environment variables that
+// the test registration sets) and a run of the command as a user runs it.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sfxpack/sfxpack.h"
+
+namespace pack_fixtures {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed with
+// everything in it when the test ends.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    static int serial = 0;
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = fs::temp_directory_path() /
+            ("sfxpack-" + std::string(test ? test->name() : "test") + "-" + std::to_string(++serial));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    // Read-only files and folders must become writable to go.
+    for (auto it = fs::recursive_directory_iterator(path_, ignored); it != fs::recursive_directory_iterator();
+         it.increment(ignored))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& utf8) const { return path_ / fs::u8path(utf8); }
+
+ private:
+  fs::path path_;
+};
+
+inline void WriteFile(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Bytes that deflate cannot shrink.
+inline std::string RandomBytes(size_t count, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes(count, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+// Text that deflates well.
+inline std::string TextBytes(size_t count) {
+  std::string text;
+  for (int line = 0; text.size() < count; ++line) text += "line " + std::to_string(line) + " of the sample text\n";
+  text.resize(count);
+  return text;
+}
+
+// Sets (or with null, removes) an environment variable of this process.
+inline void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");
+#else
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+#endif
+}
+
+// A fixture file of the build, from the environment.
+inline fs::path Fixture(const char* variable) {
+  const char* value = getenv(variable);
+  if (!value || !*value) {
+    ADD_FAILURE() << variable << " is not set";
+    return fs::path();
+  }
+  return fs::u8path(value);
+}
+
+inline std::string Utf8(const fs::path& path) {
+  const auto text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+struct PackRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+inline PackRun RunPacker(const std::vector<std::string>& args, uint64_t payloadLimit = sfx::kMaxPayloadBytes) {
+  std::ostringstream out, err;
+  PackRun run;
+  run.code = sfx::RunSfxpack(args, out, err, payloadLimit);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+// A folder with a signed installer at its top, ready to pack.
+inline void MakeInstallerFolder(const fs::path& folder) {
+  fs::create_directories(folder);
+  fs::copy_file(Fixture("SFXPACK_SIGNED"), folder / "Setup.exe", fs::copy_options::overwrite_existing);
+}
+
+}  // namespace pack_fixtures

@@ -1,0 +1,294 @@
+// The packer's ZIP writer, read back through the launcher's own reader.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include "payload/zip_reader.h"
+#include "sfxpack/folder_scan.h"
+#include "sfxpack/zip_stream_writer.h"
+#include "tests/sfxpack/pack_fixtures.h"
+
+namespace {
+
+using namespace pack_fixtures;
+using sfx::SourceEntry;
+
+bool Collect(void* context, const uint8_t* bytes, size_t count) {
+  static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(bytes), count);
+  return true;
+}
+
+// Writes the entries as an archive file; its bytes, or "" on failure.
+std::string WriteArchive(const std::vector<SourceEntry>& entries, const fs::path& file,
+                         sfx::ZipWriteOptions options = sfx::ZipWriteOptions()) {
+  if (fs::exists(file)) fs::remove(file);
+  sfx::OutputFile out(file);
+  std::string error;
+  uint64_t size = 0;
+  bool tooLarge = false;
+  EXPECT_TRUE(out.Open(&error)) << error;
+  EXPECT_TRUE(sfx::WriteZipArchive(entries, options, &out, &size, &tooLarge, &error)) << error;
+  EXPECT_TRUE(out.Commit()) << out.Error();
+  const std::string bytes = ReadFile(file);
+  EXPECT_EQ(bytes.size(), size);
+  return bytes;
+}
+
+std::vector<SourceEntry> Scan(const fs::path& folder) {
+  std::vector<SourceEntry> entries;
+  std::string error;
+  EXPECT_TRUE(sfx::ScanFolder(folder, &entries, &error)) << error;
+  return entries;
+}
+
+struct Expected {
+  const char* name;
+  std::string content;
+  uint16_t method;
+  uint32_t attributes;
+};
+
+TEST(ZipStreamWriter, FolderBecomesAnArchiveTheLauncherReads) {
+  ScratchFolder scratch;
+  const fs::path root = scratch / "payload";
+  const std::string text = TextBytes(200000);
+  const std::string noise = RandomBytes(300000, 7);
+  WriteFile(root / "b.txt", text);
+  WriteFile(root / "random.bin", noise);
+  WriteFile(root / "a/empty.bin", "");
+  WriteFile(root / fs::u8path(u8"a/nested/deeper/\u00fcber na\u00efve \u20ac \u65e5\u672c.txt"), "short");
+  WriteFile(root / ".hidden", "secret");
+  WriteFile(root / "readonly.txt", "fixed");
+  fs::permissions(root / "readonly.txt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::create_directories(root / "empty folder");
+  WriteFile(root / "a-b", "dash sorts after the folder a");
+
+#ifdef _WIN32
+  const uint32_t dotFile = 0x22;  // Wine shows a dot-file hidden, and the packer reads what it shows
+#else
+  const uint32_t dotFile = 0x20;  // no hidden bit on Linux file systems
+#endif
+  const std::vector<Expected> expected = {
+      {".hidden", "secret", 0, dotFile},
+      {"a/", "", 0, 0x10},
+      {"a/empty.bin", "", 0, 0x20},
+      {"a/nested/", "", 0, 0x10},
+      {"a/nested/deeper/", "", 0, 0x10},
+      {u8"a/nested/deeper/\u00fcber na\u00efve \u20ac \u65e5\u672c.txt", "short", 0, 0x20},
+      {"a-b", "dash sorts after the folder a", 8, 0x20},
+      {"b.txt", text, 8, 0x20},
+      {"empty folder/", "", 0, 0x10},
+      {"random.bin", noise, 0, 0x20},
+      {"readonly.txt", "fixed", 0, 0x21},
+  };
+  const std::string archive = WriteArchive(Scan(root), scratch / "out.zip");
+  ZipReader* reader = nullptr;
+  ASSERT_EQ(ZipOpen(archive.data(), archive.size(), &reader), ZipOk);
+  ASSERT_EQ(ZipEntryCount(reader), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(expected[i].name);
+    ZipEntryInfo info;
+    ASSERT_EQ(ZipStatEntry(reader, i, &info), ZipOk);
+    EXPECT_STREQ(info.name, expected[i].name);
+    EXPECT_EQ(info.flags, 0x0800) << "UTF-8 names, nothing else";
+    EXPECT_EQ(info.externalAttributes, expected[i].attributes);
+    // Tiny files deflate to more than they hold and are stored.
+    if (expected[i].content.size() > 100) {
+      EXPECT_EQ(info.method, expected[i].method);
+    }
+    EXPECT_LE(info.compressedSize, info.uncompressedSize);
+    std::string content;
+    ASSERT_EQ(ZipExtractEntry(reader, i, Collect, &content), ZipOk);
+    EXPECT_EQ(content, expected[i].content);
+  }
+  ZipClose(reader);
+}
+
+TEST(ZipStreamWriter, SameInputsGiveTheSameBytes) {
+  ScratchFolder scratch;
+  WriteFile(scratch / "in/x/y.txt", TextBytes(50000));
+  WriteFile(scratch / "in/z.bin", RandomBytes(70000, 3));
+  sfx::ZipWriteOptions options;
+  ASSERT_TRUE(sfx::DosDateTime(1700000000, &options.dosDateTime));
+  const std::string first = WriteArchive(Scan(scratch / "in"), scratch / "1.zip", options);
+  fs::last_write_time(scratch / "in/z.bin", fs::file_time_type::clock::now() - std::chrono::hours(5));
+  const std::string second = WriteArchive(Scan(scratch / "in"), scratch / "2.zip", options);
+  EXPECT_EQ(first, second);
+  EXPECT_FALSE(first.empty());
+}
+
+// Files of several blocks, and files on either side of a block's edge,
+// give the same bytes with one thread and with many, and read back whole.
+TEST(ZipStreamWriter, AnyNumberOfThreadsGivesTheSameBytes) {
+  ScratchFolder scratch;
+  const size_t block = sfx::kDeflateBlockBytes;
+  const std::string text = TextBytes(3 * block + block / 2);
+  const std::string noise = RandomBytes(2 * block + 17, 21);
+  std::string mixed = RandomBytes(block, 4) + TextBytes(block);
+  WriteFile(scratch / "in/text.txt", text);
+  WriteFile(scratch / "in/noise.bin", noise);
+  WriteFile(scratch / "in/mixed.bin", mixed);
+  WriteFile(scratch / "in/edge/exact.txt", TextBytes(block));
+  WriteFile(scratch / "in/edge/over.txt", TextBytes(block + 1));
+  WriteFile(scratch / "in/edge/under.txt", TextBytes(block - 1));
+  for (int i = 0; i < 40; ++i) WriteFile(scratch / ("in/small/" + std::to_string(i) + ".txt"), TextBytes(100 * i));
+  const std::vector<SourceEntry> entries = Scan(scratch / "in");
+  sfx::ZipWriteOptions options;
+  options.threads = 1;
+  const std::string one = WriteArchive(entries, scratch / "one.zip", options);
+  for (unsigned threads : {2u, 3u, 8u}) {
+    options.threads = threads;
+    EXPECT_EQ(WriteArchive(entries, scratch / "many.zip", options), one) << threads << " threads";
+  }
+  ZipReader* reader = nullptr;
+  ASSERT_EQ(ZipOpen(one.data(), one.size(), &reader), ZipOk);
+  const struct {
+    const char* name;
+    const std::string* content;
+    uint16_t method;
+  } checks[] = {{"mixed.bin", &mixed, 8}, {"noise.bin", &noise, 0}, {"text.txt", &text, 8}};
+  for (uint64_t i = 0; i < ZipEntryCount(reader); ++i) {
+    ZipEntryInfo info;
+    ASSERT_EQ(ZipStatEntry(reader, i, &info), ZipOk);
+    std::string content;
+    ASSERT_EQ(ZipExtractEntry(reader, i, Collect, &content), ZipOk) << info.name;
+    for (const auto& c : checks)
+      if (std::string(info.name) == c.name) {
+        EXPECT_EQ(content, *c.content) << c.name;
+        EXPECT_EQ(info.method, c.method) << c.name;
+      }
+  }
+  ZipClose(reader);
+  // Priming each block with the one before keeps the ratio of one stream.
+  EXPECT_LT(one.size(), text.size() / 4 + noise.size() + mixed.size());
+}
+
+TEST(ZipStreamWriter, StoredEntriesAtLevelZero) {
+  ScratchFolder scratch;
+  WriteFile(scratch / "in/text.txt", TextBytes(50000));
+  sfx::ZipWriteOptions options;
+  options.level = 0;
+  const std::string archive = WriteArchive(Scan(scratch / "in"), scratch / "out.zip", options);
+  ZipReader* reader = nullptr;
+  ASSERT_EQ(ZipOpen(archive.data(), archive.size(), &reader), ZipOk);
+  ZipEntryInfo info;
+  ASSERT_EQ(ZipStatEntry(reader, 0, &info), ZipOk);
+  EXPECT_EQ(info.method, 0);
+  EXPECT_EQ(info.compressedSize, 50000u);
+  ZipClose(reader);
+}
+
+TEST(ZipStreamWriter, ManyEntriesGetZip64EndRecords) {
+  ScratchFolder scratch;
+  std::vector<SourceEntry> entries(70000);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    entries[i].name = "f" + std::to_string(100000 + i) + "/";
+    entries[i].folder = true;
+    entries[i].attributes = 0x10;
+  }
+  const std::string archive = WriteArchive(entries, scratch / "many.zip");
+  ZipReader* reader = nullptr;
+  ASSERT_EQ(ZipOpen(archive.data(), archive.size(), &reader), ZipOk);
+  EXPECT_EQ(ZipEntryCount(reader), 70000u);
+  ZipClose(reader);
+  EXPECT_NE(archive.find(std::string("PK\x06\x06", 4)), std::string::npos);
+}
+
+bool CountBytes(void* context, const uint8_t*, size_t count) {
+  *static_cast<uint64_t*>(context) += count;
+  return true;
+}
+
+TEST(ZipStreamWriter, FileOver4GiBGetsZip64Sizes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "4 GiB through Wine's file layer takes minutes; the native run covers the format";
+#endif
+  ScratchFolder scratch;
+  const uint64_t size = (uint64_t(4) << 30) + 12345;
+  WriteFile(scratch / "in/a.txt", "before");
+  WriteFile(scratch / "in/big.bin", "");
+  fs::resize_file(scratch / "in/big.bin", size);  // sparse zeros: no disk, quick to read
+  WriteFile(scratch / "in/z.txt", "after");
+  sfx::ZipWriteOptions options;
+  options.level = 1;
+  const std::string archive = WriteArchive(Scan(scratch / "in"), scratch / "big.zip", options);
+  ZipReader* reader = nullptr;
+  ASSERT_EQ(ZipOpen(archive.data(), archive.size(), &reader), ZipOk);
+  ZipEntryInfo info;
+  ASSERT_EQ(ZipStatEntry(reader, 1, &info), ZipOk);
+  EXPECT_STREQ(info.name, "big.bin");
+  EXPECT_EQ(info.uncompressedSize, size);
+  EXPECT_EQ(info.method, 8);
+  uint64_t unpacked = 0;
+  EXPECT_EQ(ZipExtractEntry(reader, 1, CountBytes, &unpacked), ZipOk) << "size and CRC-32 check";
+  EXPECT_EQ(unpacked, size);
+  std::string after;
+  ASSERT_EQ(ZipExtractEntry(reader, 2, Collect, &after), ZipOk);
+  EXPECT_EQ(after, "after");
+  ZipClose(reader);
+}
+
+TEST(ZipStreamWriter, ArchivePastTheLimitIsRefused) {
+  ScratchFolder scratch;
+  WriteFile(scratch / "in/noise.bin", RandomBytes(300000, 9));
+  sfx::ZipWriteOptions options;
+  options.sizeLimit = 100000;
+  sfx::OutputFile out(scratch / "out.zip");
+  std::string error;
+  uint64_t size = 0;
+  bool tooLarge = false;
+  ASSERT_TRUE(out.Open(&error));
+  EXPECT_FALSE(sfx::WriteZipArchive(Scan(scratch / "in"), options, &out, &size, &tooLarge, &error));
+  EXPECT_TRUE(tooLarge);
+  EXPECT_NE(error.find("more than a 32-bit launcher can map"), std::string::npos) << error;
+}
+
+TEST(ZipStreamWriter, FileThatChangesWhileReadIsRefused) {
+  ScratchFolder scratch;
+  WriteFile(scratch / "in/a.txt", TextBytes(1000));
+  std::vector<SourceEntry> entries = Scan(scratch / "in");
+  WriteFile(scratch / "in/a.txt", TextBytes(2000));
+  sfx::OutputFile out(scratch / "out.zip");
+  std::string error;
+  uint64_t size = 0;
+  bool tooLarge = false;
+  ASSERT_TRUE(out.Open(&error));
+  EXPECT_FALSE(sfx::WriteZipArchive(entries, sfx::ZipWriteOptions(), &out, &size, &tooLarge, &error));
+  EXPECT_NE(error.find("changed while it was packed"), std::string::npos) << error;
+}
+
+TEST(ZipStreamWriter, ArchiveOrderSortsComponentByComponent) {
+  const struct {
+    const char* a;
+    const char* b;
+  } before[] = {
+      {"a/", "a-b"}, {"a/z", "a-b"}, {"a/", "a/x"}, {"A", "a"}, {"b", "b0"}, {"x/y/", "x/y/z"}, {"x/y", "x.y"},
+  };
+  for (const auto& c : before) {
+    EXPECT_TRUE(sfx::ArchiveOrder(c.a, c.b)) << c.a << " before " << c.b;
+    EXPECT_FALSE(sfx::ArchiveOrder(c.b, c.a)) << c.b << " after " << c.a;
+  }
+}
+
+TEST(ZipStreamWriter, DosDateTimeOfAMoment) {
+  const struct {
+    int64_t seconds;
+    bool fits;
+    uint32_t dos;
+  } cases[] = {
+      {315532800, true, 0x00210000},            // 1980-01-01 00:00:00
+      {951827696, true, 0x285D645C},            // 2000-02-29 12:34:56
+      {4354819199, true, 0xFF9FBF7D},           // 2107-12-31 23:59:58 (two-second steps)
+      {315532799, false, 0},                    // before 1980
+      {4354819200, false, 0},                   // 2108
+  };
+  for (const auto& c : cases) {
+    uint32_t dos = 0;
+    EXPECT_EQ(sfx::DosDateTime(c.seconds, &dos), c.fits) << c.seconds;
+    if (c.fits) {
+      EXPECT_EQ(dos, c.dos) << c.seconds;
+    }
+  }
+}
+
+}  // namespace
