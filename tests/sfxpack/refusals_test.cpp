@@ -23,6 +23,31 @@ std::string JpegWithFrame(uint8_t marker) {
   return jpeg;
 }
 
+// An archive of the given entries (names as they are, however hostile),
+// written by the packer's own writer.
+void WriteZipOfEntries(const std::vector<sfx::SourceEntry>& entries, const fs::path& zip) {
+  std::string error;
+  sfx::OutputFile out(zip);
+  uint64_t size = 0;
+  bool tooLarge = false;
+  ASSERT_TRUE(out.Open(&error));
+  ASSERT_TRUE(sfx::WriteZipArchive(entries, sfx::ZipWriteOptions(), &out, &size, &tooLarge, &error)) << error;
+  ASSERT_TRUE(out.Commit());
+}
+
+// An archive holding the signed installer and one more file under `name`.
+void WriteHostileZip(const ScratchFolder& s, const std::string& name, const fs::path& zip) {
+  WriteFile(s / "inside.txt", "x");
+  std::vector<sfx::SourceEntry> entries(2);
+  entries[0].name = "Setup.exe";
+  entries[0].path = Fixture("SFXPACK_SIGNED");
+  entries[0].size = fs::file_size(entries[0].path);
+  entries[1].name = name;
+  entries[1].path = s / "inside.txt";
+  entries[1].size = 1;
+  WriteZipOfEntries(entries, zip);
+}
+
 // An archive of the folder written by the packer's own writer.
 void WriteZipOf(const fs::path& folder, const fs::path& zip) {
   std::vector<sfx::SourceEntry> entries;
@@ -158,6 +183,24 @@ TEST(Refusals, EachRefusalIsOneLineAndWritesNothing) {
          SetArgument(a, "--payload", Utf8(s / "damaged.zip"));
        },
        "the entry 'data.txt' does not unpack"},
+      {"archive entry that leaves the workspace",
+       [](const ScratchFolder& s, Args* a) {
+         WriteHostileZip(s, "../evil.txt", s / "hostile.zip");
+         SetArgument(a, "--payload", Utf8(s / "hostile.zip"));
+       },
+       "the launcher would refuse the name '../evil.txt': it would leave the launcher's workspace"},
+      {"archive entry that names a device",
+       [](const ScratchFolder& s, Args* a) {
+         WriteHostileZip(s, "docs/aux.txt", s / "device.zip");
+         SetArgument(a, "--payload", Utf8(s / "device.zip"));
+       },
+       "the launcher would refuse the name 'docs/aux.txt': it would leave the launcher's workspace or name a device"},
+      {"archive entries that differ in letter case only",
+       [](const ScratchFolder& s, Args* a) {
+         WriteHostileZip(s, "SETUP.EXE", s / "case.zip");
+         SetArgument(a, "--payload", Utf8(s / "case.zip"));
+       },
+       "the names 'Setup.exe' and 'SETUP.EXE' would be one file on Windows"},
       {"archive that is no archive",
        [](const ScratchFolder& s, Args* a) {
          WriteFile(s / "notes.zip", "just text");
