@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/extract_progress.h"
 #include "launcher/workspace.h"
 #include "payload/extract_payload.h"
 #include "tests/launcher/test_tree.h"
@@ -256,7 +257,10 @@ int MeasureHugeEntry(const std::wstring& packagePath, const std::wstring& folder
   // A thread timer every 20 ms: each pump that runs dispatches at most one.
   SetTimer(nullptr, 0, 20, CountPump);
   double start = Seconds();
-  int ok = ExtractPackage(package.data(), uint32_t(package.size()), folder.c_str());
+  // The launcher's own progress record (without a window): it pumps.
+  ProgressPacer pacer = {};
+  ExtractProgress progress = PacedWindowProgress(&pacer);
+  int ok = ExtractPackage(package.data(), uint32_t(package.size()), folder.c_str(), &progress);
   double spent = Seconds() - start;
   MemoryFigures after = ReadMemory();
   WIN32_FILE_ATTRIBUTE_DATA facts{};
@@ -331,7 +335,9 @@ int wmain(int argc, wchar_t** argv) {
     FreshOutput(folder);
     Sleep(300);  // lets the removal of the last round's files settle first
     double start = Seconds(), cpu = CpuSeconds();
-    bool ok = oursTurn ? ExtractPackage(package.data(), uint32_t(package.size()), folder.c_str()) != 0
+    ProgressPacer pacer = {};
+    ExtractProgress progress = PacedWindowProgress(&pacer);
+    bool ok = oursTurn ? ExtractPackage(package.data(), uint32_t(package.size()), folder.c_str(), &progress) != 0
                        : LimitExtract(zip, folder);
     if (!ok) {
       printf("%s extraction failed\n", oursTurn ? "the launcher's" : "the limit's");

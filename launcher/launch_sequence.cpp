@@ -1,11 +1,11 @@
 #include "launcher/launch_sequence.h"
 
 #include "launcher/dll_search.h"
+#include "launcher/extract_progress.h"
 #include "launcher/handover.h"
 #include "launcher/installer_search.h"
 #include "launcher/launcher_hooks.h"
 #include "launcher/signature.h"
-#include "payload/extract_payload.h"
 #include "splash/splash_window.h"
 #include "splash/taskbar_progress.h"
 #include "support/fault_guard.h"
@@ -109,7 +109,7 @@ void CleanUpSetupRun(SetupRun* run) {
 }
 
 int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
-  if (!Stages.createSplashWindow()) {
+  if (!Stages.createSplashWindow(ModuleInstance)) {
     // No folder exists yet: nothing to clean up.
     ShowFailureMessage(GetDesktopWindow(), L"Window Creation Failed",
                        L"Setup was unable to create a user interface");
@@ -130,7 +130,9 @@ int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
   } else {
     run->workspace[0] = L'\0';
   }
-  const bool extracted = prepared && Stages.extractPayload(run->workspace);
+  ProgressPacer pacer = {};
+  const ExtractProgress progress = PacedWindowProgress(&pacer);
+  const bool extracted = prepared && Stages.extractPayload(ModuleInstance, run->workspace, &progress);
   ClearTaskbarProgress();
   if (!extracted)
     return Fail(run, L"Payload Extraction Failed",

@@ -3,8 +3,9 @@
 #pragma once
 #include <windows.h>
 
-#include "support/path_utils.h"
 #include "launcher/workspace.h"
+#include "payload/extract_payload.h"
+#include "support/path_utils.h"
 
 // Module instance handle of the program, written once by LauncherMain.
 extern HINSTANCE ModuleInstance;
@@ -12,10 +13,10 @@ extern HINSTANCE ModuleInstance;
 // The stages the sequence calls, held in one record so that tests can stand
 // in for any of them. Stages holds the real ones unless a test swaps them.
 struct SequenceStages {
-  int (*createSplashWindow)();
+  int (*createSplashWindow)(HINSTANCE module);
   int (*prepareWorkspace)(wchar_t* scratch, wchar_t* workspace);
   int (*grantWorkspaceAccess)(const wchar_t* folder);
-  int (*extractPayload)(const wchar_t* folder);
+  int (*extractPayload)(HINSTANCE module, const wchar_t* folder, const ExtractProgress* progress);
   bool (*locateInstaller)(const wchar_t* workspace, wchar_t* scratch, wchar_t* installer);
   int (*verifyFileSignature)(const wchar_t* path);
   int (*handOverToInstaller)(const wchar_t* installer, const wchar_t* commandLine,

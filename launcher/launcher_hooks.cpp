@@ -10,6 +10,7 @@ LauncherHooks RealLauncherHooks() {
   hooks.showWindow = ShowWindow;
   hooks.pumpMessages = static_cast<int (*)(int, bool)>(PumpMessages);
   hooks.sleep = Sleep;
+  hooks.tickCount = GetTickCount;
   hooks.readTimestamp = ReadTimestamp;
   hooks.messageBox = MessageBoxW;
   hooks.shellExecuteEx = ShellExecuteExW;

@@ -13,6 +13,7 @@ struct LauncherHooks {
   BOOL(WINAPI* showWindow)(HWND window, int command);
   int (*pumpMessages)(int budgetMs, bool discardInput);
   void(WINAPI* sleep)(DWORD milliseconds);
+  DWORD(WINAPI* tickCount)();
   uint64_t (*readTimestamp)();
   int(WINAPI* messageBox)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags);
   BOOL(WINAPI* shellExecuteEx)(SHELLEXECUTEINFOW* launch);

@@ -5,33 +5,28 @@
 #include "support/path_utils.h"
 #include "payload/extract_payload.h"
 #include "payload/zip_reader.h"
-#include "splash/message_pump.h"
-#include "splash/splash_window.h"
-#include "splash/taskbar_progress.h"
 #include "support/fault_guard.h"
 
 namespace {
 
 constexpr size_t kNameUnits = MAX_PATH;        // converted names and target paths
 constexpr size_t kJoinUnits = 2 * MAX_PATH;    // room to see that a join would not fit
-constexpr DWORD kPumpIntervalMs = 100;         // window kept alive inside long entries
 constexpr DWORD kFolderAttribute = 0x10;       // MS-DOS directory bit
 constexpr DWORD kCarriedAttributes = 0xA7;     // read-only, hidden, system, archive (and 0x80)
 
 // One extraction's working state. It lives outside the fault-guarded region
 // so that a fault inside can still close and delete the entry's file.
 struct Extraction {
+  const ExtractProgress* progress;
   ZipReader* reader;
   uint64_t count;
   const wchar_t* folder;
   ZipEntryInfo info;
-  wchar_t progress[kNameUnits];
   wchar_t name[kNameUnits];
   wchar_t target[kNameUnits];
   wchar_t madeParent[kNameUnits];  // the folder the last entry's parents were made for
   HANDLE file;         // the entry being written; INVALID_HANDLE_VALUE between entries
-  DWORD lastPump;
-  uint64_t written;    // bytes of all entries so far, for the progress display
+  uint64_t written;    // bytes of all entries so far, for the progress report
   uint64_t total;
 };
 
@@ -49,12 +44,7 @@ bool WritePiece(void* context, const uint8_t* bytes, size_t count) {
     count -= take;
     x->written += take;
   }
-  ShowTaskbarProgress(x->written, x->total);
-  DWORD now = GetTickCount();
-  if (now - x->lastPump >= kPumpIntervalMs) {
-    PumpMessages(0, false);
-    x->lastPump = GetTickCount();
-  }
+  if (x->progress && x->progress->bytes) x->progress->bytes(x->progress->context, x->written, x->total);
   return true;
 }
 
@@ -118,12 +108,10 @@ bool ExtractFileEntry(Extraction* x, uint64_t index) {
 
 // Steps every entry in index order. False at the first entry that fails.
 bool ExtractEntries(Extraction* x) {
-  int total = static_cast<int>(x->count);
-  for (uint64_t i = 0; i < x->count; ++i) {
-    StrFormatBounded(x->progress, kNameUnits, L"Extracting file %i of %i", static_cast<int>(i + 1), total);
-    SetStatusText(x->progress);
-    PumpMessages(0, false);
-    x->lastPump = GetTickCount();
+  const uint32_t count = static_cast<uint32_t>(x->count);
+  const ExtractProgress* progress = x->progress;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (progress && progress->entry) progress->entry(progress->context, i + 1, count);
     if (ZipStatEntry(x->reader, i, &x->info) != ZipOk) return false;
     // A name that does not convert whole (the byte-copy fallback) is refused.
     if (Utf8ToWide(x->name, x->info.name) <= 0) return false;
@@ -138,9 +126,8 @@ bool ExtractEntries(Extraction* x) {
   return true;
 }
 
-int Finish(const wchar_t* status, int result) {
-  SetStatusText(status);
-  PumpMessages(0, false);
+int Finish(const ExtractProgress* progress, const wchar_t* status, int result) {
+  ReportStage(progress, status);
   return result;
 }
 
@@ -150,33 +137,35 @@ uint32_t ReadLittle32(const uint8_t* p) {
 
 }  // namespace
 
-int ExtractPackage(const void* resourceData, uint32_t resourceSize, const wchar_t* folder) {
-  SetStatusText(L"Loading setup archive ...");
+int ExtractPackage(const void* resourceData, uint32_t resourceSize, const wchar_t* folder,
+                   const ExtractProgress* progress) {
+  ReportStage(progress, L"Loading setup archive ...");
   const uint8_t* resource = static_cast<const uint8_t*>(resourceData);
-  if (!resource || !folder || resourceSize < 8) return Finish(L"Extraction failed!!!", 0);
+  if (!resource || !folder || resourceSize < 8) return Finish(progress, L"Extraction failed!!!", 0);
   uint32_t offset = ReadLittle32(resource);
   uint32_t length = ReadLittle32(resource + 4);
-  if (uint64_t(offset) + length > resourceSize) return Finish(L"Extraction failed!!!", 0);
+  if (uint64_t(offset) + length > resourceSize) return Finish(progress, L"Extraction failed!!!", 0);
 
   ZipReader* reader = nullptr;
   ZipStatus opened = ZipErrBadEndRecord;
   if (!RunGuarded([&] { opened = ZipOpen(resource + offset, length, &reader); }) || opened != ZipOk)
-    return Finish(L"Extraction failed!!!", 0);
+    return Finish(progress, L"Extraction failed!!!", 0);
 
-  SetStatusText(L"Extracting files ...");
+  ReportStage(progress, L"Extracting files ...");
   Extraction x;
   memset(&x, 0, sizeof x);
+  x.progress = progress;
   x.reader = reader;
   x.count = ZipEntryCount(reader);
   x.folder = folder;
   x.file = INVALID_HANDLE_VALUE;
   x.total = ZipTotalSize(reader);
-  ShowTaskbarProgress(0, x.total);
+  if (progress && progress->bytes) progress->bytes(progress->context, 0, x.total);
   // An archive without entries is a failed extraction, not an empty success.
   bool done = false;
   if (x.count > 0 && x.count <= 0x7FFFFFFF)
     RunGuarded([&x, &done] { done = ExtractEntries(&x); });
   CloseEntryFile(&x, false);  // only still open when a fault ended the entry
   ZipClose(reader);
-  return done ? Finish(L"Extraction complete!!!", 1) : Finish(L"Extraction failed!!!", 0);
+  return done ? Finish(progress, L"Extraction complete!!!", 1) : Finish(progress, L"Extraction failed!!!", 0);
 }

@@ -3,7 +3,6 @@
 // plain panel of fixed size, centred on the work area.
 #include "splash/splash_window.h"
 
-#include "launcher/launch_sequence.h"
 #include "support/path_utils.h"
 #include "splash/build_date.h"
 
@@ -75,13 +74,13 @@ LRESULT CALLBACK SplashWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void RegisterSplashClass() {
+void RegisterSplashClass(HINSTANCE module) {
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof wc;
   wc.style = CS_PARENTDC;
   wc.lpfnWndProc = SplashWndProc;
-  wc.hInstance = ModuleInstance;
-  wc.hIcon = LoadIconW(ModuleInstance, MAKEINTRESOURCEW(101));
+  wc.hInstance = module;
+  wc.hIcon = LoadIconW(module, MAKEINTRESOURCEW(101));
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.lpszClassName = kSplashClassName;
   // A failure (the class exists already, or cannot be made) shows when the
@@ -94,14 +93,14 @@ void RegisterSplashClass() {
 // Registers the class, creates, shows and paints the window. Returns 1 when
 // the window exists, else 0. SplashWindow owns nothing: the window lives
 // until DestroyWindow or its close button.
-int CreateSplashWindow() {
-  RegisterSplashClass();
+int CreateSplashWindow(HINSTANCE module) {
+  RegisterSplashClass(module);
   wchar_t title[kTitleCapacity];
   StrCopyBounded(title, kTitleCapacity, L"Installing Quillane 5.09.01 (");
   AppendBuildDate(title);
   StrAppendBounded(title, kTitleCapacity, L")");
   SplashWindow = CreateWindowExW(0, kSplashClassName, title, kStyle, 0, 0, 100, 100, nullptr, nullptr,
-                                 ModuleInstance, nullptr);
+                                 module, nullptr);
   if (!SplashWindow) return 0;
   ShowWindow(SplashWindow, SW_SHOWNORMAL);
   UpdateWindow(SplashWindow);

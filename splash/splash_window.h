@@ -8,9 +8,10 @@ constexpr wchar_t kSplashClassName[] = L"QLNneo_SfxBox";
 // The splash window's handle; null before it exists and after WM_DESTROY.
 extern HWND SplashWindow;
 
-// Registers the class kSplashClassName and creates the window. Returns
-// nonzero when the window exists; sets SplashWindow.
-int CreateSplashWindow();
+// Registers the class kSplashClassName for module (the program's own, whose
+// resources hold the icon) and creates the window. Returns nonzero when the
+// window exists; sets SplashWindow.
+int CreateSplashWindow(HINSTANCE module);
 
 // Sets the status text (the window's title). Does nothing without a window.
 void SetStatusText(const wchar_t* text);

@@ -14,9 +14,21 @@
 
 namespace {
 
+// One report of a scripted extraction, made after the clock has moved on
+// by advanceMs: a stage text when text is set, else an entry when number is
+// set, else bytes.
+struct Report {
+  uint32_t advanceMs;
+  const wchar_t* text;
+  uint32_t number, count;
+  uint64_t written, total;
+};
+
 struct Script {
   bool windowOk = true, prepareOk = true, extractOk = true, locateOk = true;
   bool faultInExtract = false;
+  bool realExtraction = false;       // the program's own payload resource, unpacked
+  std::vector<Report> extraction;    // played to the progress record by the fake
   double verifiesAfter = 0.0;  // seconds of virtual time; < 0: never
   int handoverResult = 1;
   DWORD installerExit = 0;
@@ -55,7 +67,8 @@ int WINAPI FakeBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags) {
           (owner == GetDesktopWindow() ? L" | desktop" : owner == SplashWindow ? L" | splash" : L" | ?"));
   return IDOK;
 }
-int FakeCreateWindow() {
+DWORD WINAPI FakeTick() { return static_cast<DWORD>(S->nowMs); }
+int FakeCreateWindow(HINSTANCE) {
   S->Note(L"create window");
   if (!S->windowOk) return 0;
   SplashWindow = CreateWindowExW(0, L"STATIC", L"splash", WS_OVERLAPPED, 0, 0, 50, 50, nullptr,
@@ -68,9 +81,16 @@ int FakePrepare(wchar_t*, wchar_t* workspace) {
   return S->prepareOk;
 }
 int FakeGrant(const wchar_t* folder) { S->Note(std::wstring(L"grant ") + folder); return 1; }
-int FakeExtract(const wchar_t* folder) {
+int FakeExtract(HINSTANCE module, const wchar_t* folder, const ExtractProgress* progress) {
   S->Note(std::wstring(L"extract ") + folder);
   if (S->faultInExtract) *static_cast<volatile int*>(nullptr) = 1;
+  if (S->realExtraction) return ExtractPayload(module, folder, progress);
+  for (const Report& r : S->extraction) {
+    S->nowMs += r.advanceMs;
+    if (r.text) progress->stage(progress->context, r.text);
+    else if (r.number) progress->entry(progress->context, r.number, r.count);
+    else progress->bytes(progress->context, r.written, r.total);
+  }
   return S->extractOk;
 }
 bool FakeLocate(const wchar_t*, wchar_t*, wchar_t* installer) {
@@ -118,6 +138,7 @@ class Sequence : public ::testing::Test {
     Hooks.showWindow = FakeShow;
     Hooks.pumpMessages = FakePump;
     Hooks.sleep = FakeSleep;
+    Hooks.tickCount = FakeTick;
     Hooks.readTimestamp = FakeClock;
     Hooks.messageBox = FakeBox;
     Stages.createSplashWindow = FakeCreateWindow;
@@ -346,6 +367,162 @@ TEST_F(Sequence, FaultInsideTheSequenceStillCleansUp) {
   EXPECT_EQ(Only(L"remove").size(), 1u);
   EXPECT_EQ(Only(L"destroy splash").size(), 1u);
   EXPECT_EQ(Only(L"box").size(), 0u);
+}
+
+// A status text and when it was set, in ms of the virtual clock.
+struct Shown {
+  double ms;
+  std::wstring text;
+};
+
+constexpr wchar_t kEntryPrefix[] = L"status Extracting file ";
+
+// The entry number of an "Extracting file %i of %i" log entry.
+uint32_t EntryNumber(const std::wstring& entry) { return std::stoul(entry.substr(wcslen(kEntryPrefix))); }
+
+class Pacing : public Sequence {
+ protected:
+  void Stage(uint32_t advanceMs, const wchar_t* text) { script_.extraction.push_back({advanceMs, text, 0, 0, 0, 0}); }
+  void Entry(uint32_t advanceMs, uint32_t number, uint32_t count) {
+    script_.extraction.push_back({advanceMs, nullptr, number, count, 0, 0});
+    reportedMs_.push_back(Clock());
+  }
+  void Bytes(uint32_t advanceMs, uint64_t written, uint64_t total) {
+    script_.extraction.push_back({advanceMs, nullptr, 0, 0, written, total});
+  }
+  // The script's clock after its last report, in ms since it began.
+  double Clock() const {
+    double ms = 0;
+    for (const Report& r : script_.extraction) ms += r.advanceMs;
+    return ms;
+  }
+  // What the log holds between the start of the extraction and its end,
+  // with times from the start.
+  std::vector<Shown> During(const std::wstring& prefix) const {
+    const size_t from = IndexOf(L"extract " + script_.folder);
+    std::vector<Shown> out;
+    for (size_t i = from; i < script_.log.size() && script_.log[i] != L"sleep 200"; ++i)
+      if (script_.log[i].compare(0, prefix.size(), prefix) == 0)
+        out.push_back({script_.logTimes[i] * 1000 - script_.logTimes[from] * 1000, script_.log[i]});
+    return out;
+  }
+  // Checks the pacing of an extraction whose entries were reported at
+  // reportedMs_: first and last entry texts shown, at most one text per
+  // frame besides those two, none trailing its entry by more than 100 ms,
+  // and a pump at least every 100 ms.
+  void ExpectPaced(uint32_t count) {
+    const std::vector<Shown> texts = During(kEntryPrefix);
+    ASSERT_GE(texts.size(), 2u);
+    const std::wstring of = L" of " + std::to_wstring(count);
+    EXPECT_EQ(texts.front().text, kEntryPrefix + std::wstring(L"1") + of);
+    EXPECT_EQ(texts.back().text, kEntryPrefix + std::to_wstring(count) + of);
+    const double span = reportedMs_.back() - reportedMs_.front();
+    EXPECT_LE(texts.size(), span / 16 + 2) << "over " << span << " ms";
+    for (size_t i = 1; i + 1 < texts.size(); ++i)
+      EXPECT_GE(texts[i].ms - texts[i - 1].ms, 16.0) << "text " << i;
+    for (uint32_t n = 1; n <= count; ++n) {
+      const double reported = reportedMs_[n - 1];
+      double shown = -1;
+      for (const Shown& t : texts)
+        if (EntryNumber(t.text) >= n) {
+          shown = t.ms;
+          break;
+        }
+      ASSERT_GE(shown, reported) << "entry " << n << " never shown";
+      EXPECT_LE(shown - reported, 100.0) << "entry " << n;
+    }
+    const std::vector<Shown> pumps = During(L"pump 0");
+    ASSERT_FALSE(pumps.empty());
+    for (size_t i = 1; i < pumps.size(); ++i)
+      EXPECT_LE(pumps[i].ms - pumps[i - 1].ms, 100.0 + maxStepMs_) << "pump " << i;
+    EXPECT_LE(pumps.size(), Clock() / 100 + 8) << "pumps during " << Clock() << " ms";
+  }
+  std::vector<double> reportedMs_;
+  uint32_t maxStepMs_ = 1;
+};
+
+TEST_F(Pacing, ManySmallEntriesReachTheTitleAtThePaceOfTheScreen) {
+  const uint32_t count = 2000;
+  Stage(0, L"Finding setup archive ...");
+  Stage(0, L"Loading setup archive ...");
+  Stage(0, L"Extracting files ...");
+  Bytes(0, 0, count * 10);
+  for (uint32_t n = 1; n <= count; ++n) {
+    Entry(n == 1 ? 0 : 1, n, count);
+    Bytes(0, n * 10, count * 10);
+  }
+  Stage(1, L"Extraction complete!!!");
+  ASSERT_EQ(Run(), 1);
+  ExpectPaced(count);
+  // Every stage text, in order, the last entry's text right before the end.
+  std::vector<std::wstring> stages;
+  for (const std::wstring& e : Only(L"status "))
+    if (e.compare(0, wcslen(kEntryPrefix), kEntryPrefix) != 0) stages.push_back(e);
+  const std::vector<std::wstring> expected = {
+      L"status Preparing installation data ...",
+      L"status Finding setup archive ...",
+      L"status Loading setup archive ...",
+      L"status Extracting files ...",
+      L"status Extraction complete!!!",
+      L"status Locating the binary 'Setup.exe' ...",
+      L"status Checking digital signature for 'Setup.exe' ...",
+      L"status Handing over to 'Setup.exe' ...",
+  };
+  EXPECT_EQ(stages, expected);
+  const size_t complete = IndexOf(L"status Extraction complete!!!");
+  EXPECT_EQ(script_.log[complete - 1], L"status Extracting file 2000 of 2000");
+}
+
+TEST_F(Pacing, ATextHeldBackAppearsWithinOneLargeEntry) {
+  Stage(0, L"Extracting files ...");
+  Entry(0, 1, 3);
+  Entry(2, 2, 3);  // within the frame of the first: held back
+  maxStepMs_ = 7;
+  for (uint32_t piece = 1; piece <= 100; ++piece) Bytes(7, piece * 262144, 101 * 262144);
+  Entry(1, 3, 3);
+  Bytes(0, 101 * 262144, 101 * 262144);
+  Stage(0, L"Extraction complete!!!");
+  ASSERT_EQ(Run(), 1);
+  ExpectPaced(3);
+  EXPECT_EQ(During(kEntryPrefix).size(), 3u);
+}
+
+TEST_F(Pacing, AFailingEntrysOwnTextPrecedesTheFailure) {
+  script_.extractOk = false;
+  Stage(0, L"Extracting files ...");
+  Entry(0, 1, 9);
+  Entry(1, 2, 9);  // held back, then it fails
+  Stage(1, L"Extraction failed!!!");
+  ASSERT_EQ(Run(), 0);
+  const size_t failed = IndexOf(L"status Extraction failed!!!");
+  ASSERT_NE(failed, static_cast<size_t>(-1));
+  EXPECT_EQ(script_.log[failed - 1], L"status Extracting file 2 of 9");
+  EXPECT_EQ(script_.log[failed + 1], L"pump 0");
+  EXPECT_EQ(Only(L"box Payload Extraction Failed").size(), 1u);
+}
+
+TEST_F(Sequence, TheRealExtractionShowsEveryStageAndItsFirstAndLastEntry) {
+  // This test program carries the sample package as the launcher does.
+  ModuleInstance = GetModuleHandleW(nullptr);
+  script_.realExtraction = true;
+  ASSERT_EQ(Run(), 1);
+  std::vector<std::wstring> texts = Only(L"status ");
+  ASSERT_GE(texts.size(), 10u);
+  const std::wstring first = texts[4];
+  ASSERT_EQ(first.compare(0, wcslen(kEntryPrefix), kEntryPrefix), 0) << std::string(first.begin(), first.end());
+  const std::wstring count = first.substr(first.rfind(L' ') + 1);
+  EXPECT_EQ(first, kEntryPrefix + std::wstring(L"1 of ") + count);
+  const size_t complete = IndexOf(L"status Extraction complete!!!");
+  ASSERT_NE(complete, static_cast<size_t>(-1));
+  EXPECT_EQ(script_.log[complete - 1], kEntryPrefix + count + L" of " + count);
+  EXPECT_EQ(std::vector<std::wstring>(texts.begin(), texts.begin() + 4),
+            (std::vector<std::wstring>{L"status Preparing installation data ...", L"status Finding setup archive ...",
+                                       L"status Loading setup archive ...", L"status Extracting files ..."}));
+  EXPECT_EQ(std::vector<std::wstring>(texts.end() - 4, texts.end()),
+            (std::vector<std::wstring>{L"status Extraction complete!!!", L"status Locating the binary 'Setup.exe' ...",
+                                       L"status Checking digital signature for 'Setup.exe' ...",
+                                       L"status Handing over to 'Setup.exe' ..."}));
+  EXPECT_TRUE(test_tree::ReadBytes(script_.folder + L"\\ReadMe.txt").size() > 0);
 }
 
 }  // namespace

@@ -27,3 +27,9 @@ add_test(NAME launcher_imports
 
 quillane_add_test(handover_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/handover_test.cpp)
 add_dependencies(handover_test launcher_fixtures)
+
+# The main sequence's test carries the sample package as the launcher does,
+# so that one of its runs unpacks the real thing through the real stages.
+quillane_add_test(launch_sequence_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/launch_sequence_test.cpp
+                  ${PROJECT_SOURCE_DIR}/tests/payload/extract_resource.rc)
+add_dependencies(launch_sequence_test sfx_resources)

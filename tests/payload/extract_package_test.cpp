@@ -8,15 +8,17 @@
 #include "payload/extract_payload.h"
 #include "tests/launcher/test_tree.h"
 #include "tests/payload/package_builder.h"
-#include "tests/payload/status_probe.h"
+#include "tests/payload/progress_probe.h"
 
 using namespace package_builder;
 using namespace test_tree;
 
 namespace {
 
-int Extract(const std::string& package, const std::wstring& folder) {
-  return ExtractPackage(package.data(), static_cast<uint32_t>(package.size()), folder.c_str());
+int Extract(const std::string& package, const std::wstring& folder, ProgressProbe* probe = nullptr) {
+  ExtractProgress progress = probe ? probe->Record() : ExtractProgress{};
+  return ExtractPackage(package.data(), static_cast<uint32_t>(package.size()), folder.c_str(),
+                        probe ? &progress : nullptr);
 }
 
 std::wstring Wide(const std::string& utf8) {
@@ -88,24 +90,39 @@ TEST(ExtractPackage, ARichPackageLandsByteForByteWithItsAttributes) {
   Wipe(folder);
 }
 
-TEST(ExtractPackage, StatusTextsRunFromFirstToLastEntry) {
-  status_probe::Probe probe;
+TEST(ExtractPackage, ReportsEveryStageEntryAndByte) {
+  ProgressProbe probe;
   std::wstring folder = FreshFolder(L"status");
-  std::string package = BuildPackage({Folder("f/"), File("f/a.txt", "a"), File("b.txt", "")});
-  ASSERT_EQ(Extract(package, folder), 1);
+  std::string big = Pseudo(700000, 11, false);  // several pieces
+  std::string package = BuildPackage({Folder("f/"), File("f/a.txt", "a"), File("b.txt", ""), File("c.bin", big)});
+  ASSERT_EQ(Extract(package, folder, &probe), 1);
   std::vector<std::wstring> want = {
-      L"Loading setup archive ...", L"Extracting files ...", L"Extracting file 1 of 3",
-      L"Extracting file 2 of 3",    L"Extracting file 3 of 3", L"Extraction complete!!!",
+      L"Loading setup archive ...", L"Extracting files ...",   L"Extracting file 1 of 4", L"Extracting file 2 of 4",
+      L"Extracting file 3 of 4",    L"Extracting file 4 of 4", L"Extraction complete!!!",
   };
-  EXPECT_EQ(status_probe::Texts(), want);
+  EXPECT_EQ(probe.texts, want);
+  EXPECT_EQ(probe.total, 1u + big.size());
+  EXPECT_EQ(probe.written, probe.total);
+  EXPECT_FALSE(probe.bytesWentBack);
+  Wipe(folder);
+}
+
+TEST(ExtractPackage, RunsWithoutAProgressRecordOrWithAnEmptyOne) {
+  std::wstring folder = FreshFolder(L"silent");
+  std::string package = BuildPackage({Folder("f/"), File("f/a.txt", Pseudo(300000, 12, true))});
+  EXPECT_EQ(Extract(package, folder), 1);
+  ExtractProgress empty = {};
+  EXPECT_EQ(ExtractPackage(package.data(), static_cast<uint32_t>(package.size()), folder.c_str(), &empty), 1);
+  EXPECT_EQ(ReadBytes(folder + L"\\f\\a.txt"), Pseudo(300000, 12, true));
   Wipe(folder);
 }
 
 TEST(ExtractPayload, WithoutAResourceStopsAtFinding) {
-  status_probe::Probe probe;
+  ProgressProbe probe;
+  ExtractProgress progress = probe.Record();
   std::wstring folder = FreshFolder(L"no_resource");
-  EXPECT_EQ(ExtractPayload(folder.c_str()), 0);
-  EXPECT_EQ(status_probe::Texts(), std::vector<std::wstring>{L"Finding setup archive ..."});
+  EXPECT_EQ(ExtractPayload(GetModuleHandleW(nullptr), folder.c_str(), &progress), 0);
+  EXPECT_EQ(probe.texts, std::vector<std::wstring>{L"Finding setup archive ..."});
   Wipe(folder);
 }
 
@@ -181,13 +198,13 @@ TEST(ExtractPackage, RefusesDamagedAndHostilePackages) {
   };
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.what);
-    status_probe::Probe probe;
+    ProgressProbe probe;
     std::wstring parent = FreshFolder(L"refusal");
     std::wstring folder = parent + L"\\x";
     ASSERT_TRUE(MakeFolder(folder));
-    EXPECT_EQ(Extract(c.package, folder), 0);
-    ASSERT_FALSE(status_probe::Texts().empty());
-    EXPECT_EQ(status_probe::Texts().back(), L"Extraction failed!!!");
+    EXPECT_EQ(Extract(c.package, folder, &probe), 0);
+    ASSERT_FALSE(probe.texts.empty());
+    EXPECT_EQ(probe.texts.back(), L"Extraction failed!!!");
     if (c.absent) {
       EXPECT_FALSE(Exists(parent + L"\\" + c.absent)) << "written: " << c.absent;
     }

@@ -4,21 +4,20 @@
 
 #include <string>
 
-#include "launcher/launch_sequence.h"
 #include "payload/extract_payload.h"
 #include "tests/launcher/test_tree.h"
-#include "tests/payload/status_probe.h"
+#include "tests/payload/progress_probe.h"
 
 using namespace test_tree;
 
 namespace {
 
 TEST(ExtractPayload, UnpacksTheSamplePackageFromTheResource) {
-  ModuleInstance = GetModuleHandleW(nullptr);
-  status_probe::Probe probe;
+  ProgressProbe probe;
+  ExtractProgress progress = probe.Record();
   std::wstring folder = FreshFolder(L"resource");
-  ASSERT_EQ(ExtractPayload(folder.c_str()), 1);
-  const std::vector<std::wstring>& texts = status_probe::Texts();
+  ASSERT_EQ(ExtractPayload(GetModuleHandleW(nullptr), folder.c_str(), &progress), 1);
+  const std::vector<std::wstring>& texts = probe.texts;
   ASSERT_GE(texts.size(), 5u);
   EXPECT_EQ(texts[0], L"Finding setup archive ...");
   EXPECT_EQ(texts[1], L"Loading setup archive ...");

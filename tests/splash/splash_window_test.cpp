@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "launcher/launch_sequence.h"
 #include "splash/build_date.h"
 #include "splash/message_pump.h"
 #include "splash/splash_window.h"
@@ -48,8 +47,8 @@ TEST(AppendBuildDate, MatchesThisBuild) {
 }
 
 TEST(SplashWindow, CreatesTitlesAndCloses) {
-  ModuleInstance = GetModuleHandleW(nullptr);
-  ASSERT_TRUE(CreateSplashWindow());
+  const HINSTANCE module = GetModuleHandleW(nullptr);
+  ASSERT_TRUE(CreateSplashWindow(module));
   HWND window = SplashWindow;
   ASSERT_NE(window, nullptr);
 
@@ -58,7 +57,7 @@ TEST(SplashWindow, CreatesTitlesAndCloses) {
   EXPECT_STREQ(className, L"QLNneo_SfxBox");
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof wc;
-  ASSERT_TRUE(GetClassInfoExW(ModuleInstance, L"QLNneo_SfxBox", &wc));
+  ASSERT_TRUE(GetClassInfoExW(module, L"QLNneo_SfxBox", &wc));
   EXPECT_EQ(wc.style, static_cast<UINT>(CS_PARENTDC));
   EXPECT_EQ(wc.hbrBackground, nullptr);
 

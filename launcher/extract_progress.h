@@ -1,0 +1,33 @@
+// The window's side of extraction: what ExtractPayload reports reaches the
+// status text, the taskbar button and the message pump at the pace of the
+// screen, not at the pace of the entries.
+#pragma once
+#include <cstdint>
+
+#include "payload/extract_payload.h"
+#include "splash/frame_gate.h"
+
+// The window is pumped at least this often while extraction runs (between
+// entries and between the pieces of one large entry), so that it repaints
+// and answers the system; a pump costs tens of microseconds, far more than
+// a small entry's own work.
+constexpr uint32_t kProgressPumpMs = 100;
+
+// One extraction's display state; zero-filled before it starts.
+struct ProgressPacer {
+  FrameGate gate;         // the "Extracting file %i of %i" series
+  uint32_t lastPump;      // tick (ms) at the end of the last pump
+  uint32_t heldNumber;    // entry whose text was held back; 0 when none
+  uint32_t heldCount;
+};
+
+// The progress record that shows extraction through Hooks on SplashWindow:
+//  - each stage text at once, followed by a pump; an entry text held back
+//    is shown first, so a failing entry's own number precedes the failure;
+//  - "Extracting file %i of %i" at most once per kFrameGateMs, its first and
+//    last always; one held back is shown as soon as the gate opens again
+//    (at the next report or pump), so the title trails by at most a frame;
+//  - the bytes written on the taskbar button;
+//  - a pump whenever kProgressPumpMs have passed since the last one.
+// The record points at pacer, which must outlive its use.
+ExtractProgress PacedWindowProgress(ProgressPacer* pacer);

@@ -1,0 +1,30 @@
+// A progress record that writes down everything extraction reports: stage
+// texts as they are, entries as "Extracting file %i of %i", and the bytes.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "payload/extract_payload.h"
+
+struct ProgressProbe {
+  std::vector<std::wstring> texts;
+  uint64_t written = 0, total = 0;
+  bool bytesWentBack = false;  // a report of fewer bytes than the one before
+
+  ExtractProgress Record() {
+    ExtractProgress p;
+    p.context = this;
+    p.stage = [](void* c, const wchar_t* text) { static_cast<ProgressProbe*>(c)->texts.push_back(text); };
+    p.entry = [](void* c, uint32_t number, uint32_t count) {
+      static_cast<ProgressProbe*>(c)->texts.push_back(L"Extracting file " + std::to_wstring(number) + L" of " +
+                                                      std::to_wstring(count));
+    };
+    p.bytes = [](void* c, uint64_t written, uint64_t total) {
+      ProgressProbe* probe = static_cast<ProgressProbe*>(c);
+      if (written < probe->written) probe->bytesWentBack = true;
+      probe->written = written;
+      probe->total = total;
+    };
+    return p;
+  }
+};
