@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include "payload/extract_payload.h"
 
 void ReportStage(const ExtractProgress* progress, const wchar_t* text) {

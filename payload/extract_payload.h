@@ -2,9 +2,12 @@
 // unpacked entry by entry below the workspace folder, each entry streamed in
 // pieces straight into its file, reporting what it does to its caller.
 #pragma once
-#include <windows.h>
-
 #include <cstdint>
+
+// The module handle, declared as windows.h declares it, so that the entry
+// name rules below also build where there is no windows.h (the packer).
+struct HINSTANCE__;
+typedef HINSTANCE__* HINSTANCE;
 
 // What extraction reports while it runs, to whoever shows it. Extraction
 // knows no window: the caller decides what reaches the screen, and when.
