@@ -49,8 +49,7 @@ struct LentDc {
   ~LentDc() {
     if (dc) KeepingLastError([this] { ReleaseImageDC(image, &dc); });
   }
-  LentDc(const LentDc&) = delete;
-  LentDc& operator=(const LentDc&) = delete;
+  QLN_NO_COPY(LentDc);
 };
 
 // Draws the whole bitmap into the whole image through the image's lent DC,

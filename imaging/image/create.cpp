@@ -30,7 +30,7 @@ bool ReleaseHeldImage(ImageRecord* image) {
 // the platform would.
 constexpr int64_t kMaxImageBytes = 0x7FFFFFFF;
 
-bool ForcedToFail(LONG step) { return ImagingSeams.createForcedFailure == step; }
+bool CreateForcedToFail(LONG step) { return ImagingSeams.createForcedFailure == step; }
 
 // Destroys whatever was made; lastError stays error.
 int FailCreate(ThreadContextRecord* context, ImageRecord* image, int32_t error) {
@@ -43,7 +43,7 @@ bool MakeOwnMemory(ImageRecord* image, int32_t w, int32_t h) {
   image->baseWidth = w;
   image->baseHeight = h;
   image->baseStride = w;
-  image->block = ForcedToFail(CreateFailBlock)
+  image->block = CreateForcedToFail(CreateFailBlock)
                      ? nullptr
                      : GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(w) * static_cast<SIZE_T>(h) * 4);
   if (!image->block) return false;
@@ -57,12 +57,12 @@ bool MakeOwnMemory(ImageRecord* image, int32_t w, int32_t h) {
 // Each object goes into the record as soon as it exists, so that a failure
 // further on releases it through DestroyImage.
 bool MakeDibSection(ImageRecord* image, int32_t w, int32_t h) {
-  image->dc = ForcedToFail(CreateFailDc) ? nullptr : CreateCompatibleDC(nullptr);
+  image->dc = CreateForcedToFail(CreateFailDc) ? nullptr : CreateCompatibleDC(nullptr);
   if (!image->dc) return false;
   BITMAPV5HEADER header;
   FillV5Header(&header, w, h);
   void* bits = nullptr;
-  image->dib = ForcedToFail(CreateFailDib)
+  image->dib = CreateForcedToFail(CreateFailDib)
                    ? nullptr
                    : CreateDIBSection(image->dc, reinterpret_cast<BITMAPINFO*>(&header),
                                       DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -70,7 +70,7 @@ bool MakeDibSection(ImageRecord* image, int32_t w, int32_t h) {
   image->defaultBitmap = GetCurrentObject(image->dc, OBJ_BITMAP);
   GdiFlush();
   DIBSECTION description;
-  if (ForcedToFail(CreateFailDescription) || !GetObjectType(image->dib) ||
+  if (CreateForcedToFail(CreateFailDescription) || !GetObjectType(image->dib) ||
       !DescribeDib(image->dib, &description))
     return false;
   TakeDibGeometry(image, description);

@@ -108,8 +108,7 @@ struct TemporaryImage {
   ~TemporaryImage() {
     KeepingLastError([this] { DestroyImage(&record); });
   }
-  TemporaryImage(const TemporaryImage&) = delete;
-  TemporaryImage& operator=(const TemporaryImage&) = delete;
+  QLN_NO_COPY(TemporaryImage);
 };
 
 // UnlockImage for a shared lock taken by Take. The unlock keeps the

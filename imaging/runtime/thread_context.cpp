@@ -153,7 +153,7 @@ ThreadContextRecord* CurrentThreadContext() {
 
 namespace {
 
-bool ForcedToFail() {
+bool MapBlockForcedToFail() {
   volatile long* failures = &ImagingSeams.mapBlockFailures;
   return *failures > 0 && InterlockedDecrement(failures) >= 0;
 }
@@ -162,7 +162,8 @@ bool ForcedToFail() {
 
 bool EnsureMapBlock(ThreadContextRecord* context) {
   if (!context->mapBlock) {
-    HGLOBAL block = ForcedToFail() ? nullptr : GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, MapBlockBytes);
+    HGLOBAL block =
+        MapBlockForcedToFail() ? nullptr : GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, MapBlockBytes);
     if (!block) {
       context->lastError = ImgErrNoMemory;
       return false;
