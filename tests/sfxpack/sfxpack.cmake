@@ -11,3 +11,11 @@ foreach(src ${SFXPACK_TEST_SOURCES})
   add_dependencies(${name} sfx-stub launcher_fixtures)
 endforeach()
 
+
+# The whole road under Wine, with a 200 MiB file: packed natively with every
+# core and with one thread, packed by sfxpack.exe under Wine, signed,
+# verified, changed, run.
+add_test(NAME sfxpack_wine_road
+         COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/wine_road.sh ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+quillane_wine_timeout(road_timeout 300)
+set_tests_properties(sfxpack_wine_road PROPERTIES FIXTURES_REQUIRED wine_session TIMEOUT ${road_timeout})
