@@ -13,21 +13,36 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "sfxpack/sfxpack.h"
 
 namespace pack_fixtures {
 
 namespace fs = std::filesystem;
 
+inline int ProcessId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return getpid();
+#endif
+}
+
 // A fresh folder under the system's temporary folder, removed with
-// everything in it when the test ends.
+// everything in it when the test ends. The process id in its name keeps
+// runs from other build trees on the same machine out of it.
 class ScratchFolder {
  public:
   ScratchFolder() {
     static int serial = 0;
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() /
-            ("sfxpack-" + std::string(test ? test->name() : "test") + "-" + std::to_string(++serial));
+    path_ = fs::temp_directory_path() / ("sfxpack-" + std::string(test ? test->name() : "test") + "-" +
+                                         std::to_string(ProcessId()) + "-" + std::to_string(++serial));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
