@@ -13,7 +13,15 @@
 // removed), since the signature check and the installer's start that follow
 // are no part of the extraction and cost seconds each. Its private memory is
 // sampled meanwhile: its level when the workspace appears, before the first
-// file, and its peak until the files are read.
+// file, and its peak until the files are read. After the timed rounds, one
+// more run of each launcher has a message hook in its thread
+// (text_counter.dll) that counts the "Extracting file" texts its window
+// received; that run is not timed, since under Wine every hooked message
+// costs a round trip to the server.
+//
+// A second launcher of a package, named NAME@LABEL (an earlier build, say),
+// runs in the same rounds, so that both are compared on one machine at one
+// time.
 #include <windows.h>
 #include <psapi.h>
 
@@ -22,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/text_counter.h"
 #include "launcher/workspace.h"
 #include "splash/splash_window.h"
 
@@ -108,33 +117,64 @@ bool PastExtraction(const std::wstring& title) {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-HANDLE Start(const std::wstring& program, const std::wstring& arguments, DWORD* pid) {
+// Starts program; with thread, suspended, its first thread's handle there.
+HANDLE Start(const std::wstring& program, const std::wstring& arguments, DWORD* pid, HANDLE* thread = nullptr,
+             DWORD* threadId = nullptr) {
   std::wstring line = L"\"" + program + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process))
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, thread ? CREATE_SUSPENDED : 0, nullptr,
+                      nullptr, &startup, &process))
     return nullptr;
-  CloseHandle(process.hThread);
+  if (thread) {
+    *thread = process.hThread;
+    *threadId = process.dwThreadId;
+  } else {
+    CloseHandle(process.hThread);
+  }
   *pid = process.dwProcessId;
   return process.hProcess;
+}
+
+// The text counter's hook procedure, loaded once.
+HOOKPROC CounterProc(HMODULE* module) {
+  static HMODULE dll = LoadLibraryW((OwnFolder() + L"\\text_counter.dll").c_str());
+  *module = dll;
+  return dll ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(dll, "CountEntryTexts"))) : nullptr;
 }
 
 struct LauncherRun {
   bool ok = false;
   Scan scan;
   double startMiB = -1, peakMiB = -1;
+  int texts = -1;           // "Extracting file" texts; -1 when not counted
+  double textSpan = 0;      // seconds from the first of them to the last
 };
 
-LauncherRun RunLauncher(const std::wstring& program) {
+LauncherRun RunLauncher(const std::wstring& program, bool countTexts) {
   LauncherRun run;
-  DWORD pid = 0;
-  HANDLE process = Start(program, L"/bench", &pid);
+  DWORD pid = 0, threadId = 0;
+  HANDLE thread = nullptr;
+  HANDLE process = Start(program, L"/bench", &pid, &thread, &threadId);
   if (!process) {
     printf("  cannot start the launcher (%lu)\n", GetLastError());
     return run;
   }
+  // The counter's block, then its hook on the launcher's thread, before the
+  // launcher runs a single instruction of its own.
+  wchar_t blockName[64];
+  TextCountName(blockName, pid);
+  HANDLE block = countTexts ? CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                 sizeof(TextCount), blockName)
+                            : nullptr;
+  TextCount* count = block ? static_cast<TextCount*>(MapViewOfFile(block, FILE_MAP_READ, 0, 0, sizeof(TextCount)))
+                           : nullptr;
+  HMODULE counterModule = nullptr;
+  HOOKPROC counter = CounterProc(&counterModule);
+  HHOOK hook = count && counter ? SetWindowsHookExW(WH_CALLWNDPROC, counter, counterModule, threadId) : nullptr;
+  ResumeThread(thread);
+  CloseHandle(thread);
   wchar_t name[64];
   swprintf(name, 64, L"_qln_setup_sfx_%08x", pid);
   const std::wstring workspace = TempFolder() + name;
@@ -158,6 +198,15 @@ LauncherRun RunLauncher(const std::wstring& program) {
   TerminateProcess(process, 0);
   WaitForSingleObject(process, kLauncherTimeoutMs);
   CloseHandle(process);
+  if (hook) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    run.texts = static_cast<int>(count->texts);
+    run.textSpan = count->texts ? double(count->last - count->first) / double(frequency.QuadPart) : 0;
+    UnhookWindowsHookEx(hook);
+  }
+  if (count) UnmapViewOfFile(count);
+  if (block) CloseHandle(block);
   RemoveTree(workspace.c_str(), 1000, nullptr, nullptr);
   run.ok = done;
   return run;
@@ -186,65 +235,102 @@ double Median(std::vector<double> v) {
 
 double Best(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
 
+// One contender's figures over the rounds.
+struct Contender {
+  std::string label;        // "launcher", "limit", or a second launcher's label
+  std::wstring program;     // empty for the limit
+  std::vector<double> times;
+  double extraMiB = 0, startMiB = 0;
+};
+
 struct Package {
   std::string name;
-  std::wstring launcher;
+  std::vector<Contender> launchers;  // the launcher first, then any others
   double target;
 };
 
-bool Measure(const Package& p, int rounds, const std::wstring& limit) {
-  std::vector<double> ours, theirs;
-  int files = 0;
-  double extraMiB = 0, startMiB = 0;
-  printf("%s: %ls\n", p.name.c_str(), p.launcher.c_str());
-  for (int round = 0; round < rounds; ++round) {
-    // Alternate which goes first, so neither always meets the other's
-    // freshly freed pages or folders.
-    for (int turn = 0; turn < 2; ++turn) {
-      bool launcherTurn = (turn == 0) == (round % 2 == 0);
-      if (launcherTurn) {
-        LauncherRun run = RunLauncher(p.launcher);
-        if (!run.ok) return false;
-        ours.push_back(run.scan.Span());
-        if (files && run.scan.files != files) {
-          printf("  the launcher wrote %d files, the limit %d\n", run.scan.files, files);
-          return false;
-        }
-        files = run.scan.files;
-        if (run.peakMiB - run.startMiB > extraMiB) extraMiB = run.peakMiB - run.startMiB;
-        startMiB = run.startMiB;
-      } else {
-        Scan scan;
-        if (!RunLimit(limit, p.launcher, &scan)) {
-          printf("  the limit program failed\n");
-          return false;
-        }
-        if (files && scan.files != files) {
-          printf("  the limit wrote %d files, the launcher %d\n", scan.files, files);
-          return false;
-        }
-        files = scan.files;
-        theirs.push_back(scan.Span());
-      }
+// At most one "Extracting file" text per 16 ms frame, plus the first and
+// the last of the series.
+int TextBound(double seconds) { return static_cast<int>(seconds / 0.016) + 2; }
+
+bool RunOne(Contender* c, const Package& p, const std::wstring& limit, int* files) {
+  Scan scan;
+  if (c->program.empty()) {
+    if (!RunLimit(limit, p.launchers[0].program, &scan)) {
+      printf("  the limit program failed\n");
+      return false;
     }
-    printf("  round %d: launcher %.3f s, limit %.3f s\n", round + 1, ours.back(), theirs.back());
+  } else {
+    LauncherRun run = RunLauncher(c->program, false);
+    if (!run.ok) return false;
+    scan = run.scan;
+    if (run.peakMiB - run.startMiB > c->extraMiB) c->extraMiB = run.peakMiB - run.startMiB;
+    c->startMiB = run.startMiB;
   }
-  double om = Median(ours), lm = Median(theirs), ob = Best(ours), lb = Best(theirs);
-  printf("  %d files; first to last file written, %d rounds:\n", files, rounds);
-  printf("  launcher: median %.3f s, best %.3f s\n", om, ob);
-  printf("  limit:    median %.3f s, best %.3f s\n", lm, lb);
-  printf("  launcher / limit: %.3f medians (target <= %.2f: %s), %.3f bests\n", om / lm, p.target,
-         om / lm <= p.target ? "met" : "NOT met", ob / lb);
+  if (*files && scan.files != *files) {
+    printf("  %s wrote %d files, another contender %d\n", c->label.c_str(), scan.files, *files);
+    return false;
+  }
+  *files = scan.files;
+  c->times.push_back(scan.Span());
+  return true;
+}
+
+void PrintMemory(const Contender& c) {
   // A running process always has private bytes: a level of zero (or a failed
   // query) is no reading, as Wine under emulation gives, and proves nothing.
-  if (startMiB <= 0) {
-    printf("  launcher's private memory: no reading (this platform reports none for another process; "
-           "target < 1 MiB more: not measured)\n");
-    return true;
+  if (c.startMiB <= 0) {
+    printf("  %s's private memory: no reading (this platform reports none for another process; "
+           "target < 1 MiB more: not measured)\n", c.label.c_str());
+    return;
   }
-  printf("  launcher's private memory: %.2f MiB when the workspace appeared, at most %.3f MiB more during "
+  printf("  %s's private memory: %.2f MiB when the workspace appeared, at most %.3f MiB more during "
          "extraction (target < 1: %s)\n",
-         startMiB, extraMiB, extraMiB < 1 ? "met" : "NOT met");
+         c.label.c_str(), c.startMiB, c.extraMiB, c.extraMiB < 1 ? "met" : "NOT met");
+}
+
+bool Measure(Package p, int rounds, const std::wstring& limit) {
+  Contender theLimit;
+  theLimit.label = "limit";
+  std::vector<Contender*> all;
+  for (Contender& c : p.launchers) all.push_back(&c);
+  all.push_back(&theLimit);
+  int files = 0;
+  printf("%s:\n", p.name.c_str());
+  for (const Contender& c : p.launchers) printf("  %s: %ls\n", c.label.c_str(), c.program.c_str());
+  for (int round = 0; round < rounds; ++round) {
+    // Each round starts with another contender, so that none always meets
+    // the others' freshly freed pages or folders.
+    for (size_t turn = 0; turn < all.size(); ++turn)
+      if (!RunOne(all[(round + turn) % all.size()], p, limit, &files)) return false;
+    printf("  round %d:", round + 1);
+    for (const Contender* c : all) printf(" %s %.3f s%s", c->label.c_str(), c->times.back(), c == all.back() ? "" : ",");
+    printf("\n");
+  }
+  printf("  %d files; first to last file written, %d rounds:\n", files, rounds);
+  for (const Contender* c : all)
+    printf("  %-10s median %.3f s, best %.3f s\n", (c->label + ":").c_str(), Median(c->times), Best(c->times));
+  const double lm = Median(theLimit.times), lb = Best(theLimit.times);
+  for (const Contender& c : p.launchers)
+    printf("  %s / limit: %.3f medians (target <= %.2f: %s), %.3f bests\n", c.label.c_str(), Median(c.times) / lm,
+           p.target, Median(c.times) / lm <= p.target ? "met" : "NOT met", Best(c.times) / lb);
+  for (size_t i = 1; i < p.launchers.size(); ++i)
+    printf("  %s / %s: %.3f medians, %.3f bests\n", p.launchers[0].label.c_str(), p.launchers[i].label.c_str(),
+           Median(p.launchers[0].times) / Median(p.launchers[i].times),
+           Best(p.launchers[0].times) / Best(p.launchers[i].times));
+  for (const Contender& c : p.launchers) PrintMemory(c);
+  // One counted run of each launcher, untimed.
+  for (Contender& c : p.launchers) {
+    LauncherRun run = RunLauncher(c.program, true);
+    if (!run.ok) return false;
+    if (run.texts < 0) {
+      printf("  %s: \"Extracting file\" texts not counted (the hook could not be set)\n", c.label.c_str());
+      continue;
+    }
+    printf("  %s: %d \"Extracting file\" texts in a series of %.3f s (target <= one per 16 ms + 2 = %d: %s)\n",
+           c.label.c_str(), run.texts, run.textSpan, TextBound(run.textSpan),
+           run.texts <= TextBound(run.textSpan) ? "met" : "NOT met");
+  }
   return true;
 }
 
@@ -253,23 +339,44 @@ bool Measure(const Package& p, int rounds, const std::wstring& limit) {
 int wmain(int argc, wchar_t** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   if (argc < 3) {
-    fwprintf(stderr, L"usage: launcher_bench ROUNDS NAME=LAUNCHER.exe...\n");
+    fwprintf(stderr, L"usage: launcher_bench ROUNDS NAME=LAUNCHER.exe [NAME@LABEL=LAUNCHER.exe]...\n");
     return 2;
   }
   const int rounds = std::max(1, _wtoi(argv[1]));
   printf("workspace parent (TEMP): %ls\n", TempFolder().c_str());
   const std::wstring limit = OwnFolder() + L"\\extract_limit.exe";
-  bool ok = true;
+  std::vector<Package> packages;
   for (int i = 2; i < argc; ++i) {
     std::wstring arg = argv[i];
     size_t eq = arg.find(L'=');
     if (eq == std::wstring::npos) continue;
-    Package p;
-    p.name.assign(arg.begin(), arg.begin() + eq);
-    p.launcher = arg.substr(eq + 1);
-    // Where the cost per entry outweighs the cost per byte, the launcher may
-    // trail further.
-    p.target = p.name.compare(0, 5, "small") == 0 ? 1.30 : 1.15;
+    std::wstring key = arg.substr(0, eq);
+    size_t at = key.find(L'@');
+    std::string name(key.begin(), key.begin() + (at == std::wstring::npos ? key.size() : at));
+    Contender c;
+    c.label = at == std::wstring::npos ? "launcher" : std::string(key.begin() + at + 1, key.end());
+    c.program = arg.substr(eq + 1);
+    auto found = std::find_if(packages.begin(), packages.end(), [&](const Package& p) { return p.name == name; });
+    if (found == packages.end()) {
+      Package p;
+      p.name = name;
+      // Where the cost per entry outweighs the cost per byte, the launcher
+      // may trail further.
+      p.target = name.compare(0, 5, "small") == 0 ? 1.30 : 1.15;
+      packages.push_back(p);
+      found = packages.end() - 1;
+    }
+    // The launcher itself leads; the limit program reads its package.
+    if (c.label == "launcher") found->launchers.insert(found->launchers.begin(), c);
+    else found->launchers.push_back(c);
+  }
+  bool ok = true;
+  for (const Package& p : packages) {
+    if (p.launchers.empty() || p.launchers[0].label != "launcher") {
+      printf("%s: no launcher of its own (NAME=LAUNCHER.exe)\n", p.name.c_str());
+      ok = false;
+      continue;
+    }
     ok = Measure(p, rounds, limit) && ok;
   }
   return ok ? 0 : 1;

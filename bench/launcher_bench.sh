@@ -3,6 +3,9 @@
 # X display) against the limit program, both unpacking into the same
 # fastest local file system, in a Wine prefix of its own whose TEMP and TMP
 # (HKCU\Environment) point there. Rounds: QLN_BENCH_ROUNDS (default 5).
+# QLN_BENCH_BEFORE: a folder with mixed.exe and small.exe from an earlier
+# build (build/bench/launcher of another checkout), timed in the same rounds
+# as "before".
 set -e
 BUILD="@CMAKE_BINARY_DIR@"
 ROOT="@PROJECT_SOURCE_DIR@"
@@ -70,13 +73,22 @@ export DISPLAY
 echo "launcher benchmark: $(df -T "$TEMPDIR" | awk 'NR==2 { print $2 }') at $TEMPDIR, $ROUNDS rounds"
 echo "  mixed: about 400 entries, 40 MB in 48 nested folders, some incompressible"
 echo "  small: 5,000 small files in 50 folders"
+echo "  machine: $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
-  echo "  (this kernel starts no 32-bit program: Wine's 32-bit side runs under qemu's user-mode"
-  echo "   emulation, so both contenders run emulated and the times are many times a real machine's)"
+  echo "  emulated 32-bit: this kernel starts no 32-bit program, Wine's 32-bit side runs under qemu's"
+  echo "   user-mode emulation, so every contender runs emulated and the times are many times a real machine's"
+else
+  echo "  native 32-bit: this kernel runs Wine's 32-bit side itself"
+fi
+before=
+if [ -n "$QLN_BENCH_BEFORE" ]; then
+  for kind in mixed small; do
+    [ -f "$QLN_BENCH_BEFORE/$kind.exe" ] && before="$before $kind@before=$(winpath "$QLN_BENCH_BEFORE/$kind.exe")"
+  done
 fi
 set +e
 wine "$LB/launcher_bench.exe" "$ROUNDS" "mixed=$(winpath "$LB/mixed.exe")" \
-  "small=$(winpath "$LB/small.exe")" >"$LB/result.txt" 2>&1
+  "small=$(winpath "$LB/small.exe")" $before >"$LB/result.txt" 2>&1
 status=$?
 set -e
 tr -d '\r' <"$LB/result.txt"

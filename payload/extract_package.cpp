@@ -24,7 +24,6 @@ struct Extraction {
   ZipEntryInfo info;
   wchar_t name[kNameUnits];
   wchar_t target[kNameUnits];
-  wchar_t madeParent[kNameUnits];  // the folder the last entry's parents were made for
   HANDLE file;         // the entry being written; INVALID_HANDLE_VALUE between entries
   uint64_t written;    // bytes of all entries so far, for the progress report
   uint64_t total;
@@ -71,27 +70,32 @@ bool BuildTarget(Extraction* x) {
   return StrCopyBounded(x->target, kNameUnits, joined) == kStrOk;
 }
 
-// Makes the folders along the target's path. Entries of one folder follow
-// each other in most archives; their parents are made (and asked about) once,
-// which saves a handful of attribute queries per entry. The workspace is
-// private: nothing removes a folder behind our back.
-void MakeParents(Extraction* x) {
-  const wchar_t* cut = wcsrchr(x->target, L'\\');
-  size_t length = cut ? static_cast<size_t>(cut - x->target) : 0;
-  if (length > 0 && wcsncmp(x->madeParent, x->target, length) == 0 && x->madeParent[length] == 0) return;
-  CreateParentDirectories(x->target);
-  wcsncpy(x->madeParent, x->target, length);
-  x->madeParent[length] = 0;
+// The folders along an entry's path are made only when its file or folder
+// could not be made for want of them (the call's last error), not asked
+// about for every entry: most packages carry each folder's own entry before
+// the files in it, and a query per folder level costs about what writing a
+// small file does.
+bool MadeMissingParents(wchar_t* target) {
+  if (GetLastError() != ERROR_PATH_NOT_FOUND) return false;
+  CreateParentDirectories(target);
+  return true;
 }
 
-// A folder entry makes its folder, and the folders along its path.
+// A folder entry makes its folder, and the folders along its path. True
+// when a folder stands there afterwards.
 bool MakeFolderEntry(Extraction* x) {
   wchar_t folder[kNameUnits];
   StrCopyBounded(folder, kNameUnits, x->target);
   size_t length = wcslen(folder);
   while (length > 0 && folder[length - 1] == L'\\') folder[--length] = 0;
-  CreateDirectoryW(folder, nullptr);
+  if (CreateDirectoryW(folder, nullptr)) return true;
+  if (MadeMissingParents(x->target) && CreateDirectoryW(folder, nullptr)) return true;
+  // Already there: a folder from an earlier entry will do, a file will not.
   return DirectoryExists(folder) != 0;
+}
+
+HANDLE CreateEntryFile(const wchar_t* target, DWORD attributes) {
+  return CreateFileW(target, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
 }
 
 // Writes one file entry. The reader's success vouches for the whole file: it
@@ -99,7 +103,9 @@ bool MakeFolderEntry(Extraction* x) {
 // it at the first piece that did not reach the file whole.
 bool ExtractFileEntry(Extraction* x, uint64_t index) {
   DWORD attributes = (x->info.externalAttributes & kCarriedAttributes) | FILE_ATTRIBUTE_NORMAL;
-  x->file = CreateFileW(x->target, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, attributes, nullptr);
+  x->file = CreateEntryFile(x->target, attributes);
+  if (x->file == INVALID_HANDLE_VALUE && MadeMissingParents(x->target))
+    x->file = CreateEntryFile(x->target, attributes);
   if (x->file == INVALID_HANDLE_VALUE) return false;
   bool whole = ZipExtractEntry(x->reader, index, WritePiece, x) == ZipOk;
   CloseEntryFile(x, whole);
@@ -116,7 +122,6 @@ bool ExtractEntries(Extraction* x) {
     // A name that does not convert whole (the byte-copy fallback) is refused.
     if (Utf8ToWide(x->name, x->info.name) <= 0) return false;
     if (!BuildTarget(x)) return false;
-    MakeParents(x);
     if (x->info.externalAttributes & kFolderAttribute) {
       if (!MakeFolderEntry(x)) return false;
       continue;

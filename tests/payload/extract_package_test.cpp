@@ -195,6 +195,8 @@ TEST(ExtractPackage, RefusesDamagedAndHostilePackages) {
       {"port device", BuildPackage({File("COM1.log", "e")}), nullptr},
       {"path too long", BuildPackage({File(std::string(250, 'n') + ".txt", "e")}), nullptr},
       {"file name ending in a separator", BuildPackage({File("notafolder/", "")}), nullptr},
+      {"file where a folder must go", BuildPackage({File("a", "x"), File("a/b.txt", "e")}), nullptr},
+      {"folder entry over a file", BuildPackage({File("a", "x"), Folder("a/")}), nullptr},
   };
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.what);
