@@ -1,6 +1,7 @@
 #include "launcher/launcher_hooks.h"
 
 #include "launcher/signature.h"
+#include "launcher/workspace.h"
 #include "splash/message_pump.h"
 #include "splash/splash_window.h"
 
@@ -14,6 +15,7 @@ LauncherHooks RealLauncherHooks() {
   hooks.readTimestamp = ReadTimestamp;
   hooks.messageBox = MessageBoxW;
   hooks.shellExecuteEx = ShellExecuteExW;
+  hooks.readIntegrityLevel = ReadProcessIntegrity;
   return hooks;
 }
 

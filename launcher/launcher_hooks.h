@@ -17,6 +17,9 @@ struct LauncherHooks {
   uint64_t (*readTimestamp)();
   int(WINAPI* messageBox)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags);
   BOOL(WINAPI* shellExecuteEx)(SHELLEXECUTEINFOW* launch);
+  // The process token's integrity level (ReadProcessIntegrity): under Wine
+  // every process runs at High, so tests stand in for the other levels.
+  DWORD (*readIntegrityLevel)();
 };
 
 extern LauncherHooks Hooks;

@@ -48,6 +48,39 @@ int MakeWorkspaceAccessList(WorkspaceTrustees* trustees, PACL* list);
 // from the parent. Returns 1 when applied, 0 otherwise.
 int GrantWorkspaceAccess(const wchar_t* folder);
 
+// The integrity level of the process token: the last sub-authority of its
+// label (SECURITY_MANDATORY_MEDIUM_RID, SECURITY_MANDATORY_HIGH_RID, ...),
+// or 0 when it cannot be read.
+DWORD ReadProcessIntegrity();
+
+// The label an elevated process gives the workspace: integrity High, no
+// writing up, inherited by files and folders ("S:(ML;OICI;NW;;;HI)").
+// Without it, a process of the same user at Medium integrity could add a
+// DLL beside an installer that is about to run elevated.
+constexpr DWORD kWorkspaceLabelRid = SECURITY_MANDATORY_HIGH_RID;
+
+// The descriptor the workspace folder is made with, and everything it
+// points to. Not copyable: the descriptor points into the record.
+struct WorkspaceDescriptor {
+  WorkspaceTrustees trustees;
+  LocalOwner accessList;
+  // Room for a system access list holding one mandatory label entry.
+  alignas(DWORD) BYTE labelList[sizeof(ACL) + sizeof(SYSTEM_MANDATORY_LABEL_ACE) +
+                                SECURITY_MAX_SID_SIZE];
+  alignas(DWORD) BYTE labelSid[SECURITY_MAX_SID_SIZE];
+  SECURITY_DESCRIPTOR descriptor;
+  WorkspaceDescriptor() = default;
+  QLN_NO_COPY(WorkspaceDescriptor);
+};
+
+// Builds in record the descriptor for a new workspace folder: the
+// workspace's protected access list, and when the process runs at High
+// integrity or above (Hooks.readIntegrityLevel), the workspace label in its
+// system access list; at lower levels there is no system access list.
+// Returns 1 with record->descriptor ready for CreateDirectoryW while record
+// lives, 0 when a part could not be made.
+int MakeWorkspaceDescriptor(WorkspaceDescriptor* record);
+
 // Decides per entry whether RemoveTree deletes it: nonzero deletes, zero
 // keeps the entry and with it every folder that holds it.
 typedef int (*RemoveFilter)(const wchar_t* entryPath, void* context);
@@ -59,3 +92,4 @@ typedef int (*RemoveFilter)(const wchar_t* entryPath, void* context);
 // not a usable folder (null, under 3 units, a file, missing, a volume's root)
 // or could not be removed.
 int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter);
+

@@ -1,4 +1,5 @@
 #include "support/path_utils.h"
+#include "launcher/launcher_hooks.h"
 #include "launcher/workspace.h"
 #include "support/fault_guard.h"
 
@@ -83,4 +84,50 @@ int GrantWorkspaceAccess(const wchar_t* folder) {
   });
   LocalOwner listOwner(list);
   return ran && applied == ERROR_SUCCESS ? 1 : 0;
+}
+
+DWORD ReadProcessIntegrity() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
+  HandleOwner tokenOwner(token);
+  alignas(DWORD) BYTE buffer[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+  DWORD needed = 0;
+  if (!GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof(buffer), &needed)) return 0;
+  PSID label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+  if (!label || !IsValidSid(label) || *GetSidSubAuthorityCount(label) == 0) return 0;
+  return *GetSidSubAuthority(label, *GetSidSubAuthorityCount(label) - 1);
+}
+
+namespace {
+
+// Fills record's system access list with the workspace label. True when done.
+bool MakeWorkspaceLabel(WorkspaceDescriptor* record) {
+  SID_IDENTIFIER_AUTHORITY labels = SECURITY_MANDATORY_LABEL_AUTHORITY;
+  PSID sid = record->labelSid;
+  if (!InitializeSid(sid, &labels, 1)) return false;
+  *GetSidSubAuthority(sid, 0) = kWorkspaceLabelRid;
+  PACL list = reinterpret_cast<PACL>(record->labelList);
+  return InitializeAcl(list, sizeof(record->labelList), ACL_REVISION) &&
+         AddMandatoryAce(list, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                         SYSTEM_MANDATORY_LABEL_NO_WRITE_UP, sid) &&
+         SetSecurityDescriptorSacl(&record->descriptor, TRUE, list, FALSE);
+}
+
+}  // namespace
+
+int MakeWorkspaceDescriptor(WorkspaceDescriptor* record) {
+  if (!record) return 0;
+  PACL list = nullptr;
+  if (!MakeWorkspaceAccessList(&record->trustees, &list)) return 0;
+  record->accessList.mem = list;
+  if (!InitializeSecurityDescriptor(&record->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&record->descriptor, TRUE, list, FALSE) ||
+      !SetSecurityDescriptorControl(&record->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+    return 0;
+  // Set now, with the folder's first access list, never afterwards: a label
+  // added later would leave a moment in which the tree is open to writing
+  // from below, and relabelling needs rights an elevated caller may lack.
+  if (Hooks.readIntegrityLevel() >= SECURITY_MANDATORY_HIGH_RID && !MakeWorkspaceLabel(record))
+    return 0;
+  return 1;
 }

@@ -21,20 +21,14 @@ bool ClearWorkspaceName(const wchar_t* path) {
   return QuietAttributes(path) == INVALID_FILE_ATTRIBUTES;
 }
 
-// Makes the folder with the workspace's protected access list already in
-// place, so that no other user can add a file to it, even in the moment
-// before GrantWorkspaceAccess runs. True when the folder was made.
+// Makes the folder with the workspace's protected access list (and, when
+// elevated, its label) already in place, so that no other user or lower
+// process can add a file to it, even in the moment before
+// GrantWorkspaceAccess runs. True when the folder was made.
 bool CreatePrivateFolder(const wchar_t* path) {
-  WorkspaceTrustees trustees;
-  PACL list = nullptr;
-  if (!MakeWorkspaceAccessList(&trustees, &list)) return false;
-  LocalOwner listOwner(list);
-  SECURITY_DESCRIPTOR descriptor;
-  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE) ||
-      !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
-    return false;
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
+  WorkspaceDescriptor descriptor;
+  if (!MakeWorkspaceDescriptor(&descriptor)) return false;
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor.descriptor, FALSE};
   return CreateDirectoryW(path, &attributes) != FALSE;
 }
 

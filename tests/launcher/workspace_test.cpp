@@ -6,7 +6,9 @@
 #include <sddl.h>
 
 #include <string>
+#include <vector>
 
+#include "launcher/launcher_hooks.h"
 #include "support/path_utils.h"
 #include "tests/launcher/test_tree.h"
 
@@ -221,6 +223,117 @@ TEST(WorkspaceAccess, AppliesToAFolderAndRefusesWhatIsNoFolderPath) {
   std::wstring tooLong = folder + L"\\" + std::wstring(300, L'a');
   EXPECT_EQ(GrantWorkspaceAccess(tooLong.c_str()), 0) << "a path that does not fit is never cut";
   Wipe(folder);
+}
+
+// The level the integrity seam reports.
+DWORD FakeIntegrity = 0;
+DWORD ReadFakeIntegrity() { return FakeIntegrity; }
+
+struct LabelEntry {
+  BYTE type, flags;
+  DWORD mask;
+  std::wstring sid;
+};
+
+// The entries of the descriptor's system access list, read back one by one.
+std::vector<LabelEntry> SystemEntries(PSECURITY_DESCRIPTOR descriptor, bool* present) {
+  std::vector<LabelEntry> entries;
+  BOOL has = FALSE, defaulted = FALSE;
+  PACL list = nullptr;
+  *present = GetSecurityDescriptorSacl(descriptor, &has, &list, &defaulted) && has && list;
+  if (!*present) return entries;
+  for (DWORD i = 0; i < list->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(list, i, &ace)) break;
+    auto* header = static_cast<ACE_HEADER*>(ace);
+    LabelEntry entry{header->AceType, header->AceFlags, 0, L"?"};
+    if (header->AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE) {
+      auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+      entry.mask = label->Mask;
+      entry.sid = SidText(&label->SidStart);
+    }
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+class WorkspaceLabel : public ::testing::Test {
+ protected:
+  void SetUp() override { Hooks.readIntegrityLevel = ReadFakeIntegrity; }
+  void TearDown() override { Hooks = RealLauncherHooks(); }
+};
+
+TEST_F(WorkspaceLabel, ElevatedProcessesCloseTheFolderToLowerIntegrity) {
+  struct Case {
+    const char* name;
+    DWORD level;
+    bool labelled;
+  } cases[] = {
+      {"untrusted", SECURITY_MANDATORY_UNTRUSTED_RID, false},
+      {"low", SECURITY_MANDATORY_LOW_RID, false},
+      {"medium", SECURITY_MANDATORY_MEDIUM_RID, false},
+      {"medium plus (UIAccess)", SECURITY_MANDATORY_MEDIUM_RID + 0x100, false},
+      {"high", SECURITY_MANDATORY_HIGH_RID, true},
+      {"system", SECURITY_MANDATORY_SYSTEM_RID, true},
+      {"protected process", SECURITY_MANDATORY_PROTECTED_PROCESS_RID, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeIntegrity = c.level;
+    WorkspaceDescriptor record;
+    ASSERT_EQ(MakeWorkspaceDescriptor(&record), 1);
+    ASSERT_TRUE(IsValidSecurityDescriptor(&record.descriptor));
+    // The protected access list is there at every level.
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(&record.descriptor, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PRESENT);
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    BOOL hasAccess = FALSE, defaulted = FALSE;
+    PACL access = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(&record.descriptor, &hasAccess, &access, &defaulted));
+    ASSERT_TRUE(hasAccess && access);
+    EXPECT_EQ(access->AceCount, WORD(kWorkspaceAccessCount));
+
+    bool present = false;
+    const std::vector<LabelEntry> entries = SystemEntries(&record.descriptor, &present);
+    if (!c.labelled) {
+      EXPECT_FALSE(present);
+      EXPECT_TRUE(entries.empty());
+      continue;
+    }
+    ASSERT_TRUE(present);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].type, 0x11);  // SYSTEM_MANDATORY_LABEL_ACE_TYPE
+    EXPECT_EQ(entries[0].flags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    EXPECT_EQ(entries[0].mask, DWORD(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
+    EXPECT_EQ(entries[0].sid, L"S-1-16-12288");  // High, whatever the process's own level
+  }
+}
+
+TEST_F(WorkspaceLabel, TheFolderIsMadeWithTheLabelInItsFirstDescriptor) {
+  // Wine keeps no descriptor on folders, so this shows only that a folder
+  // made with the labelled descriptor is made, and made fresh.
+  for (DWORD level : {DWORD(SECURITY_MANDATORY_HIGH_RID), DWORD(SECURITY_MANDATORY_MEDIUM_RID)}) {
+    SCOPED_TRACE(level);
+    FakeIntegrity = level;
+    Wipe(ExpectedWorkspace());
+    Prepared p = Prepare();
+    EXPECT_EQ(p.result, 1);
+    EXPECT_TRUE(IsFolder(p.workspace));
+    EXPECT_TRUE(WriteBytes(std::wstring(p.workspace) + L"\\payload.txt", "x"));
+    Wipe(ExpectedWorkspace());
+  }
+}
+
+TEST(WorkspaceIntegrity, ReadsTheTokensLevel) {
+  // Every process runs elevated under Wine; on Windows a test run may be
+  // at Medium. Either way the level is one of the defined ones.
+  const DWORD level = ReadProcessIntegrity();
+  EXPECT_GE(level, DWORD(SECURITY_MANDATORY_LOW_RID));
+  EXPECT_LE(level, DWORD(SECURITY_MANDATORY_PROTECTED_PROCESS_RID));
+  printf("this process runs at integrity 0x%04lx\n", level);
+  fflush(stdout);
 }
 
 }  // namespace
