@@ -3,6 +3,7 @@
 #include "launcher/dll_search.h"
 #include "launcher/extract_progress.h"
 #include "launcher/handover.h"
+#include "launcher/installer_job.h"
 #include "launcher/installer_search.h"
 #include "launcher/launcher_hooks.h"
 #include "launcher/signature.h"
@@ -99,12 +100,19 @@ void CleanUpSetupRun(SetupRun* run) {
   }
   if (run->workspaceToRemove) {
     run->workspaceToRemove = false;
-    Stages.removeTree(run->workspace, 1000, nullptr, nullptr);
+    // What still resists after the wait and the retries (a file held by a
+    // process outside the job) goes at the next restart, where allowed.
+    if (!Stages.removeTree(run->workspace, 1000, nullptr, nullptr))
+      MarkTreeForRemovalAtRestart(run->workspace);
   }
   if (run->windowToDestroy) {
     run->windowToDestroy = false;
     StopTaskbarProgress();
     Stages.destroyWindow(SplashWindow);
+  }
+  if (run->installerJob) {
+    CloseHandle(run->installerJob);
+    run->installerJob = nullptr;
   }
 }
 
@@ -157,8 +165,12 @@ int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
   ClearTaskbarProgress();
   Hooks.setStatusText(kHandingOver);
   Hooks.pumpMessages(250, true);
+  // Whatever the installer starts from here on belongs to the job, so that
+  // its second stages are seen after it exits.
+  run->installerJob = JoinInstallerJob();
   const int result = Stages.handOverToInstaller(run->installer, commandLine, &run->verifiedFile,
                                                 &run->installerExitCode);
+  if (result) AwaitWorkspaceProcesses(run->installerJob, run->workspace);
   CleanUpSetupRun(run);
   return result ? 1 : 0;
 }

@@ -45,6 +45,9 @@ struct SetupRun {
   bool workspaceToRemove;
   // The installer's exit code after a completed handover.
   DWORD installerExitCode;
+  // The job the launcher joined before the handover (null when it could
+  // not); closed by the clean-up.
+  HANDLE installerJob;
 };
 
 // Zero buffers, no handle, nothing made yet.
@@ -59,13 +62,17 @@ constexpr double kSignatureGiveUpSeconds = 60.0;
 constexpr int kLauncherFailureCode = -99;
 
 // Walks every stage for run (fresh from InitSetupRun) and cleans up after
-// itself. Returns 1 when the installer was started and has ended (its exit
-// code in run->installerExitCode), 0 on every failure, each reported by one
-// message box.
+// itself. The installer is started inside the launcher's own job, and after
+// it ends the launcher waits while anything it started still runs from the
+// workspace (AwaitWorkspaceProcesses). Returns 1 when the installer was
+// started and has ended (its exit code in run->installerExitCode), 0 on
+// every failure, each reported by one message box.
 int RunSetupSequence(SetupRun* run, const wchar_t* commandLine);
 
-// Releases the installer file, removes the workspace and destroys the
-// window, as far as they are still there; a second call does nothing more.
+// Releases the installer file, removes the workspace (marking what resists
+// for removal at the next restart), destroys the window and closes the
+// installer's job, as far as they are still there; a second call does
+// nothing more.
 void CleanUpSetupRun(SetupRun* run);
 
 // The Unicode GUI entry point's work. Returns the process exit code: the

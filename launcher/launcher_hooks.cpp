@@ -16,6 +16,9 @@ LauncherHooks RealLauncherHooks() {
   hooks.messageBox = MessageBoxW;
   hooks.shellExecuteEx = ShellExecuteExW;
   hooks.readIntegrityLevel = ReadProcessIntegrity;
+  hooks.createJobObject = CreateJobObjectW;
+  hooks.assignProcessToJobObject = AssignProcessToJobObject;
+  hooks.moveFileEx = MoveFileExW;
   return hooks;
 }
 

@@ -20,6 +20,12 @@ struct LauncherHooks {
   // The process token's integrity level (ReadProcessIntegrity): under Wine
   // every process runs at High, so tests stand in for the other levels.
   DWORD (*readIntegrityLevel)();
+  // The installer's job; Wine lets every process make and join one, so
+  // tests stand in for a platform that refuses.
+  HANDLE(WINAPI* createJobObject)(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name);
+  BOOL(WINAPI* assignProcessToJobObject)(HANDLE job, HANDLE process);
+  // Marking what resists removal for deletion at the next restart.
+  BOOL(WINAPI* moveFileEx)(LPCWSTR from, LPCWSTR to, DWORD flags);
 };
 
 extern LauncherHooks Hooks;

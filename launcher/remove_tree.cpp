@@ -1,6 +1,7 @@
 #include <string>
 
 #include "support/path_utils.h"
+#include "launcher/launcher_hooks.h"
 #include "launcher/workspace.h"
 #include "support/fault_guard.h"
 
@@ -154,7 +155,48 @@ struct CurrentDirectoryBracket {
   QLN_NO_COPY(CurrentDirectoryBracket);
 };
 
+struct RestartMarks {
+  int marked;
+  bool refused;
+};
+
+void MarkForRestart(RestartMarks* marks, const std::wstring& path) {
+  if (marks->refused) return;
+  if (Hooks.moveFileEx(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++marks->marked;
+  else if (GetLastError() == ERROR_ACCESS_DENIED) marks->refused = true;
+}
+
+void MarkFolderTree(RestartMarks* marks, const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  FindOwner search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+  if (search.ok()) {
+    do {
+      if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L"..")) continue;
+      const std::wstring entry = folder + L"\\" + found.cFileName;
+      const DWORD attributes = QuietAttributes(entry.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        continue;
+      if (attributes & FILE_ATTRIBUTE_DIRECTORY) MarkFolderTree(marks, entry);
+      else MarkForRestart(marks, entry);
+    } while (!marks->refused && FindNextFileW(search.h, &found));
+  }
+  MarkForRestart(marks, folder);
+}
+
 }  // namespace
+
+int MarkTreeForRemovalAtRestart(const wchar_t* folder) {
+  if (!folder) return 0;
+  const std::wstring root = ExtendedForm(folder);
+  if (root.empty() || IsVolumeRoot(root)) return 0;
+  const DWORD attributes = QuietAttributes(root.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return 0;
+  RestartMarks marks{0, false};
+  MarkFolderTree(&marks, root);
+  return marks.marked;
+}
 
 int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter) {
   size_t length = 0;

@@ -93,3 +93,10 @@ typedef int (*RemoveFilter)(const wchar_t* entryPath, void* context);
 // or could not be removed.
 int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter);
 
+// Marks folder and everything still in it for deletion at the next restart
+// (MOVEFILE_DELAY_UNTIL_REBOOT), files before the folders that hold them,
+// since a folder goes at restart only when it is empty by then. Links are
+// neither entered nor marked. Only a process that may write the system's
+// list of pending operations (an administrator's) can mark; the first
+// refusal ends the marking. Returns the number of entries marked.
+int MarkTreeForRemovalAtRestart(const wchar_t* folder);

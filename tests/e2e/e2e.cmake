@@ -12,15 +12,19 @@ set(E2E_PACK ${Python3_EXECUTABLE} ${PACKAGE_SCRIPT})
 set(E2E_FIX ${CMAKE_BINARY_DIR}/tests/fixtures)
 
 # Packed by sfxpack: name -> the installer fixture, whether the sample files
-# go beside it, the packer's extra arguments.
+# go beside it, other files that go beside it, the packer's extra arguments.
 set(E2E_SETUP_happy signed.exe)
 set(E2E_SETUP_unsigned unsigned.exe)
 set(E2E_SETUP_altered altered.exe)
+set(E2E_SETUP_bootstrap bootstrap.exe)
 set(E2E_SAMPLE_happy ON)
 set(E2E_ARGS_unsigned --allow-unsigned)
+# An installer that hands its work to second stages, which read this file.
+file(WRITE ${E2E}/stage-data.txt "second stage data 0123456789\n")
+set(E2E_FILES_bootstrap ${E2E}/stage-data.txt)
 
 set(E2E_LAUNCHERS)
-foreach(name happy unsigned altered)
+foreach(name happy unsigned altered bootstrap)
   set(dir ${E2E}/${name}-package)
   set(launcher ${E2E}/${name}.exe)
   set(commands COMMAND ${CMAKE_COMMAND} -E rm -rf ${dir} COMMAND ${CMAKE_COMMAND} -E make_directory ${dir})
@@ -28,6 +32,9 @@ foreach(name happy unsigned altered)
     list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/sample/payload ${dir})
   endif()
   list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy ${E2E_FIX}/${E2E_SETUP_${name}} ${dir}/Setup.exe)
+  foreach(file ${E2E_FILES_${name}})
+    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy ${file} ${dir})
+  endforeach()
   # The fixture files themselves, not only their target: a target alone
   # orders the build but never repacks a launcher when a fixture changes.
   add_custom_command(
@@ -35,7 +42,7 @@ foreach(name happy unsigned altered)
     ${commands}
     COMMAND ${SFXPACK} --payload ${dir} --stub $<TARGET_FILE:sfx-stub> ${E2E_ARGS_${name}} -o ${launcher}
     DEPENDS sfx-stub sfxpack_native ${SFXPACK} launcher_fixtures ${E2E_FIX}/${E2E_SETUP_${name}}
-            ${SAMPLE_FILES}
+            ${SAMPLE_FILES} ${E2E_FILES_${name}}
     COMMENT "Packing the ${name} test launcher")
   add_custom_target(e2e-launcher-${name} DEPENDS ${launcher})
   list(APPEND E2E_LAUNCHERS e2e-launcher-${name})

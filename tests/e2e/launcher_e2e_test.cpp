@@ -292,6 +292,84 @@ TEST(LauncherE2E, StageFailuresAreReportedAndCleanedUp) {
   }
 }
 
+// The lines of the bootstrapper's report that begin with prefix, without it.
+std::vector<std::string> ReportValues(const std::string& report, const std::string& prefix) {
+  std::vector<std::string> values;
+  for (size_t at = 0; at < report.size();) {
+    size_t end = report.find('\n', at);
+    if (end == std::string::npos) end = report.size();
+    if (report.compare(at, prefix.size(), prefix) == 0)
+      values.push_back(report.substr(at + prefix.size(), end - at - prefix.size()));
+    at = end + 1;
+  }
+  return values;
+}
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+TEST(LauncherE2E, SecondStagesRunningFromTheWorkspaceAreWaitedFor) {
+  // The last stage reads a file of the package a while after the installer
+  // exited; the folder may go only after it ended. The while is 4 s, not
+  // 2: without a window manager, Wine spends up to 2 s hiding the splash
+  // window right after the start, and a shorter stage would end inside that
+  // pause, before the launcher even begins to wait.
+  struct Case {
+    const char* name;
+    const wchar_t* arguments;
+    DWORD exitCode;
+    size_t stages;
+  } cases[] = {
+      {"a second stage beside the installer", L"bootstrap 1 beside 23 4000", 23, 1},
+      {"a chain of two stages", L"bootstrap 2 beside 24 4000", 24, 2},
+      {"a stage copied elsewhere under the temporary folder", L"bootstrap 1 temp 25 4000", 25, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome run = RunLauncher(L"bootstrap", c.arguments);
+    EXPECT_EQ(run.exitCode, c.exitCode) << "the installer's own exit code is passed on";
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(ReportValues(run.report, "setup").size(), 1u) << run.report;
+    EXPECT_EQ(ReportValues(run.report, "stage ").size(), c.stages) << run.report;
+    EXPECT_EQ(ReportValues(run.report, "read: "),
+              std::vector<std::string>{"second stage data 0123456789"})
+        << "the last stage did not end before the launcher, or read nothing: " << run.report;
+    EXPECT_EQ(ReportValues(run.report, "folder-still-there: "), std::vector<std::string>{"yes"});
+    EXPECT_GE(run.seconds, 4.0);
+    EXPECT_TRUE(run.workspaceSeen);
+    EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
+    EXPECT_FALSE(run.shownAgainWhileInstallerRan);
+    printf("%s: %.1f s from start to exit\n", c.name, run.seconds);
+    fflush(stdout);
+    for (const std::string& copy : ReportValues(run.report, "copy ")) DeleteFileW(Wide(copy).c_str());
+  }
+}
+
+TEST(LauncherE2E, ProgramsLeftRunningOutsideTheTemporaryFolderAreNotWaitedFor) {
+  // The installer starts a program that will run for 30 s from a folder
+  // that is neither the workspace nor under the temporary folder (as the
+  // installed application would), then exits.
+  const std::wstring outside = installer_fixtures::TestFolder() + L"\\e2e\\qln_outside_" +
+                               std::to_wstring(GetCurrentProcessId()) + L".exe";
+  const Outcome run = RunLauncher(L"bootstrap", L"outside \"" + outside + L"\" 26");
+  EXPECT_EQ(run.exitCode, 26u);
+  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
+  EXPECT_LT(run.seconds, 30.0);
+  const std::vector<std::string> ids = ReportValues(run.report, "outside ");
+  ASSERT_EQ(ids.size(), 1u) << run.report;
+  HANDLE program = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                               static_cast<DWORD>(strtoul(ids[0].c_str(), nullptr, 10)));
+  ASSERT_NE(program, nullptr);
+  EXPECT_EQ(WaitForSingleObject(program, 0), DWORD(WAIT_TIMEOUT))
+      << "the program had ended: the launcher waited for it";
+  printf("launcher ended %.1f s after its start, the outside program still running\n", run.seconds);
+  fflush(stdout);
+  TerminateProcess(program, 0);
+  WaitForSingleObject(program, 5000);
+  CloseHandle(program);
+  DeleteFileW(outside.c_str());
+}
+
 void ExpectGivesUpOnTheSignature(const wchar_t* package) {
   const Outcome run = RunLauncher(package, L"/quiet");
   EXPECT_EQ(run.exitCode, kFailure);

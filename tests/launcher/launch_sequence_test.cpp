@@ -29,6 +29,7 @@ struct Script {
   bool faultInExtract = false;
   bool realExtraction = false;       // the program's own payload resource, unpacked
   std::vector<Report> extraction;    // played to the progress record by the fake
+  int removeOk = 1;
   double verifiesAfter = 0.0;  // seconds of virtual time; < 0: never
   int handoverResult = 1;
   DWORD installerExit = 0;
@@ -120,7 +121,19 @@ int FakeHandover(const wchar_t* installer, const wchar_t* line, HANDLE* file, DW
 int FakeRemove(const wchar_t* folder, DWORD budget, void* context, RemoveFilter filter) {
   S->Note(std::wstring(L"remove ") + folder + L" " + std::to_wstring(budget) +
           (context || filter ? L" filtered" : L""));
-  return 1;
+  return S->removeOk;
+}
+// The platform refuses the job: the installer is waited for alone.
+HANDLE WINAPI FakeCreateJob(LPSECURITY_ATTRIBUTES, LPCWSTR) {
+  S->Note(L"job");
+  SetLastError(ERROR_ACCESS_DENIED);
+  return nullptr;
+}
+BOOL WINAPI FakeMark(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  std::wstring path(from);
+  S->Note(L"mark " + path.substr(path.find_last_of(L'\\') + 1) + (to ? L" to ?" : L"") +
+          (flags == MOVEFILE_DELAY_UNTIL_REBOOT ? L"" : L" flags ?"));
+  return TRUE;
 }
 BOOL WINAPI FakeDestroy(HWND window) {
   S->Note(window == SplashWindow ? L"destroy splash" : L"destroy ?");
@@ -141,6 +154,8 @@ class Sequence : public ::testing::Test {
     Hooks.tickCount = FakeTick;
     Hooks.readTimestamp = FakeClock;
     Hooks.messageBox = FakeBox;
+    Hooks.createJobObject = FakeCreateJob;
+    Hooks.moveFileEx = FakeMark;
     Stages.createSplashWindow = FakeCreateWindow;
     Stages.prepareWorkspace = FakePrepare;
     Stages.grantWorkspaceAccess = FakeGrant;
@@ -207,6 +222,7 @@ TEST_F(Sequence, HappyRoadWalksEveryStageInOrder) {
       L"verify 1",
       L"status Handing over to 'Setup.exe' ...",
       L"pump 250 discard",
+      L"job",
       L"handover " + script_.installer + L" |   /quiet   | held",
       L"remove " + script_.folder + L" 1000",
       L"destroy splash",
@@ -358,6 +374,25 @@ TEST_F(Sequence, AWorkspaceThatWasNotMadeIsNeverRemoved) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0],
             L"box Payload Extraction Failed | Setup was unable to extract its payload package | 00051030 | splash");
+  EXPECT_EQ(script_.log.back(), L"destroy splash");
+}
+
+TEST_F(Sequence, WhatCannotBeRemovedIsMarkedForTheNextRestart) {
+  // Files first, then the folders that hold them, the workspace last.
+  test_tree::MakeFolder(script_.folder + L"\\docs");
+  test_tree::WriteBytes(script_.folder + L"\\docs\\License.txt", "l");
+  script_.removeOk = 0;
+  ASSERT_EQ(Run(), 1);
+  const auto marks = Only(L"mark");
+  const std::wstring workspace = script_.folder.substr(script_.folder.find_last_of(L'\\') + 1);
+  const std::vector<std::wstring> expected = {L"mark Setup.exe", L"mark License.txt",
+                                              L"mark docs", L"mark " + workspace};
+  ASSERT_EQ(marks.size(), expected.size());
+  EXPECT_EQ(marks.back(), expected.back());
+  const size_t license = IndexOf(L"mark License.txt");
+  EXPECT_LT(license, IndexOf(L"mark docs"));
+  EXPECT_NE(IndexOf(L"mark Setup.exe"), static_cast<size_t>(-1));
+  EXPECT_GT(IndexOf(marks[0]), IndexOf(L"remove " + script_.folder + L" 1000"));
   EXPECT_EQ(script_.log.back(), L"destroy splash");
 }
 
