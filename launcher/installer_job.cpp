@@ -54,7 +54,7 @@ HANDLE OpenJobProcess(DWORD id) {
 std::wstring ImageOf(HANDLE process) {
   std::wstring image(32768, L'\0');
   DWORD length = static_cast<DWORD>(image.size());
-  if (!QueryFullProcessImageNameW(process, 0, &image[0], &length) || length == 0) return {};
+  if (!Hooks.queryProcessImageName(process, 0, &image[0], &length) || length == 0) return {};
   image.resize(length);
   return image;
 }

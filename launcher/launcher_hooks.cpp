@@ -18,6 +18,7 @@ LauncherHooks RealLauncherHooks() {
   hooks.readIntegrityLevel = ReadProcessIntegrity;
   hooks.createJobObject = CreateJobObjectW;
   hooks.assignProcessToJobObject = AssignProcessToJobObject;
+  hooks.queryProcessImageName = QueryFullProcessImageNameW;
   hooks.moveFileEx = MoveFileExW;
   return hooks;
 }

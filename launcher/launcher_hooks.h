@@ -24,6 +24,8 @@ struct LauncherHooks {
   // tests stand in for a platform that refuses.
   HANDLE(WINAPI* createJobObject)(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name);
   BOOL(WINAPI* assignProcessToJobObject)(HANDLE job, HANDLE process);
+  // A job process's image path; fails for a moment after a process starts.
+  BOOL(WINAPI* queryProcessImageName)(HANDLE process, DWORD flags, LPWSTR name, PDWORD size);
   // Marking what resists removal for deletion at the next restart.
   BOOL(WINAPI* moveFileEx)(LPCWSTR from, LPCWSTR to, DWORD flags);
 };

@@ -1,6 +1,8 @@
-// The installer's job: which images hold the workspace, the launcher's road
-// when the platform gives it no job, and marking for removal at restart.
-// The wait on real second stages is shown end to end (launcher_e2e_test).
+// The installer's job: which images hold the workspace, the wait on real
+// processes in a job, the launcher's road when the platform gives it no job,
+// and marking for removal at restart. Second stages started by a real
+// installer through the real launcher are shown end to end
+// (launcher_e2e_test).
 #include "launcher/installer_job.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +79,131 @@ TEST(LongPathForm, ComparesTheLongSpellingOfAShortOne) {
   EXPECT_EQ(places.workspace, folder);
   EXPECT_TRUE(ImageHoldsWorkspace(shortForm, places));
   test_tree::Wipe(folder);
+}
+
+// --- Waiting on a job's processes ------------------------------------------
+// The jobs here hold children of the test only: the test process itself
+// stays outside, as the launcher's own entry in its job is skipped anyway.
+
+// Starts program with arguments inside job, before it runs a single
+// instruction. Returns its process handle (the caller closes it), or null.
+HANDLE StartInJob(HANDLE job, const std::wstring& program, const std::wstring& arguments,
+                  bool resume = true) {
+  std::wstring line = L"\"" + program + L"\" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                      nullptr, &startup, &process))
+    return nullptr;
+  if (!AssignProcessToJobObject(job, process.hProcess)) {
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return nullptr;
+  }
+  if (resume) ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+std::vector<std::pair<int, bool>>* Pumps = nullptr;
+int NotePump(int budget, bool discard) {
+  Pumps->emplace_back(budget, discard);
+  return 1;
+}
+
+class JobWait : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    job_ = CreateJobObjectW(nullptr, nullptr);
+    ASSERT_NE(job_, nullptr);
+    workspace_ = test_tree::FreshFolder(L"job_wait");
+    inWorkspace_ = workspace_ + L"\\Setup.exe";
+    ASSERT_TRUE(CopyFileW(Fixture(L"bootstrap.exe").c_str(), inWorkspace_.c_str(), FALSE));
+    // Beside the test programs: neither the workspace nor the temporary folder.
+    elsewhere_ = installer_fixtures::TestFolder() + L"\\qln_job_wait_" +
+                 std::to_wstring(GetCurrentProcessId()) + L".exe";
+    ASSERT_TRUE(CopyFileW(Fixture(L"bootstrap.exe").c_str(), elsewhere_.c_str(), FALSE));
+    FindWorkspacePlaces(workspace_.c_str(), &places_);
+    Pumps = &pumps_;
+    Hooks.pumpMessages = NotePump;
+  }
+  void TearDown() override {
+    Hooks = RealLauncherHooks();
+    Pumps = nullptr;
+    TerminateJobObject(job_, 1);
+    for (HANDLE process : started_) {
+      WaitForSingleObject(process, 5000);
+      CloseHandle(process);
+    }
+    CloseHandle(job_);
+    DeleteFileW(elsewhere_.c_str());
+    test_tree::Wipe(workspace_);
+  }
+  HANDLE Start(const std::wstring& program, const std::wstring& arguments, bool resume = true) {
+    HANDLE process = StartInJob(job_, program, arguments, resume);
+    if (process) started_.push_back(process);
+    return process;
+  }
+  HANDLE job_ = nullptr;
+  std::wstring workspace_, inWorkspace_, elsewhere_;
+  WorkspacePlaces places_;
+  std::vector<HANDLE> started_;
+  std::vector<std::pair<int, bool>> pumps_;
+};
+
+TEST_F(JobWait, WaitsForWhatRunsFromTheWorkspaceButNotForWhatRunsElsewhere) {
+  HANDLE application = Start(elsewhere_, L"sleep 30000");
+  HANDLE stage = Start(inWorkspace_, L"sleep 1500");
+  ASSERT_TRUE(application && stage);
+  const DWORD start = GetTickCount();
+  AwaitWorkspaceProcesses(job_, workspace_.c_str());
+  const DWORD waited = GetTickCount() - start;
+  EXPECT_EQ(WaitForSingleObject(stage, 0), DWORD(WAIT_OBJECT_0)) << "returned while the stage ran";
+  EXPECT_EQ(WaitForSingleObject(application, 0), DWORD(WAIT_TIMEOUT));
+  EXPECT_GE(waited, 1000u);
+  // Every round pumps with input discarded before its pause.
+  ASSERT_FALSE(pumps_.empty());
+  for (const auto& pump : pumps_) EXPECT_EQ(pump, std::make_pair(250, true));
+  printf("waited %lu ms for a 1.5 s stage in %zu rounds\n", waited, pumps_.size());
+  fflush(stdout);
+}
+
+BOOL WINAPI ImageNotYetKnown(HANDLE, DWORD, LPWSTR, PDWORD) {
+  SetLastError(ERROR_GEN_FAILURE);
+  return FALSE;
+}
+
+TEST_F(JobWait, AnImageThatCannotBeReadHoldsForTwoSeconds) {
+  // As for a process that has only just started; placed elsewhere, it
+  // would hold nothing once its image could be read.
+  Hooks.queryProcessImageName = ImageNotYetKnown;
+  ASSERT_NE(Start(elsewhere_, L"sleep 30000"), nullptr);
+  std::vector<UnreadableImage> unreadable;
+  const DWORD start = GetTickCount();
+  EXPECT_TRUE(JobHoldsWorkspace(job_, places_, &unreadable));
+  DWORD released = 0;
+  while (GetTickCount() - start < 4 * kUnreadableImageGraceMs) {
+    if (!JobHoldsWorkspace(job_, places_, &unreadable)) {
+      released = GetTickCount() - start;
+      break;
+    }
+    Sleep(50);
+  }
+  EXPECT_GE(released, kUnreadableImageGraceMs - 100) << "held for " << released << " ms";
+  EXPECT_LE(released, kUnreadableImageGraceMs + 1000) << "held for " << released << " ms";
+}
+
+TEST_F(JobWait, NothingOfTheJobLeftEndsTheWaitAtOnce) {
+  HANDLE quick = Start(inWorkspace_, L"sleep 0");
+  ASSERT_NE(quick, nullptr);
+  WaitForSingleObject(quick, 10000);
+  std::vector<UnreadableImage> unreadable;
+  EXPECT_FALSE(JobHoldsWorkspace(job_, places_, &unreadable));
+  AwaitWorkspaceProcesses(job_, workspace_.c_str());
+  EXPECT_TRUE(pumps_.empty());
+  AwaitWorkspaceProcesses(nullptr, workspace_.c_str());  // no job: nothing to wait for
 }
 
 // --- The road without a job ---------------------------------------------
