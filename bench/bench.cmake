@@ -7,6 +7,8 @@ target_link_options(extract_bench PRIVATE -municode)
 set_target_properties(extract_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 # The native side of the comparison: unzip cannot be started from inside Wine.
 configure_file(bench/unzip_bench.sh ${CMAKE_BINARY_DIR}/bench/unzip_bench.sh COPYONLY)
+# sfxpack against zip -r on a 500 MB folder (native, no Wine).
+configure_file(bench/sfxpack_bench.sh ${CMAKE_BINARY_DIR}/bench/sfxpack_bench.sh @ONLY)
 
 # Resampling benchmark (build/bench/resample_bench.sh): ResizeImage under
 # Wine with the SSE2 kernels and with the scalar references alone, in one

@@ -88,8 +88,19 @@ class BlockLease {
   DeflateBlock* block_;
 };
 
-// Deflates one block's data, primed with its window, into block->output:
-// the work each thread does, exposed for tests. False when zlib fails.
+// Blocks this short are always deflated: too few bytes to judge them by.
+constexpr size_t kSampleMinimum = 64 * 1024;
+
+// True when the bytes are spread so evenly over all 256 values that
+// deflate could shrink them by a fraction of a percent at most: the
+// output of a compressor, or random data. Such a block is stored (as
+// deflate's stored blocks, in the same stream). Counting only, with
+// integers, so both builds decide alike.
+bool LooksIncompressible(const uint8_t* data, size_t count);
+
+// Deflates one block's data, primed with its window, into block->output
+// (or stores it there, when it looks incompressible): the work each thread
+// does, exposed for tests. False when zlib fails.
 bool DeflateOneBlock(DeflateBlock* block, int level);
 
 }  // namespace sfx

@@ -5,7 +5,7 @@ set -e
 # wine64 brings the 64-bit wineserver, which the wineserver command prefers:
 # a native server where the 32-bit one would run emulated.
 PKGS="g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 wine64 xvfb xauth
-osslsigncode openssl googletest clang libclang-rt-14-dev zlib1g-dev cmake make zip unzip python3
+osslsigncode openssl googletest clang libclang-rt-14-dev zlib1g-dev cmake make zip unzip time python3
 python3-pil"
 missing=""
 for p in $PKGS; do

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include "payload/zip_reader.h"
+#include "sfxpack/deflate_blocks.h"
 #include "sfxpack/folder_scan.h"
 #include "sfxpack/zip_stream_writer.h"
 #include "tests/sfxpack/pack_fixtures.h"
@@ -161,6 +162,55 @@ TEST(ZipStreamWriter, AnyNumberOfThreadsGivesTheSameBytes) {
   ZipClose(reader);
   // Priming each block with the one before keeps the ratio of one stream.
   EXPECT_LT(one.size(), text.size() / 4 + noise.size() + mixed.size());
+}
+
+// Blocks whose bytes are spread evenly over all values are stored in the
+// deflate stream instead of deflated; anything with structure is deflated.
+TEST(ZipStreamWriter, EvenlySpreadBlocksAreStoredInTheStream) {
+  const size_t block = sfx::kDeflateBlockBytes;
+  std::string counting(block, '\0');
+  for (size_t i = 0; i < block; ++i) counting[i] = static_cast<char>(i * 7 % 256);
+  std::string biased = RandomBytes(block, 8);
+  for (size_t i = 0; i < block; i += 16) biased[i] = 'e';  // one value a sixteenth more often
+  const struct {
+    const char* what;
+    std::string data;
+    bool incompressible;
+  } cases[] = {
+      {"random", RandomBytes(block, 3), true},
+      {"random, last short block", RandomBytes(sfx::kSampleMinimum, 4), true},
+      {"random, too short to judge", RandomBytes(sfx::kSampleMinimum - 1, 5), false},
+      {"text", TextBytes(block), false},
+      {"random with a biased value", biased, false},
+      // Even counts but a plain pattern: judged by counts, it is stored.
+      {"every value in turn", counting, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(c.data.data());
+    EXPECT_EQ(sfx::LooksIncompressible(bytes, c.data.size()), c.incompressible);
+    sfx::DeflateBlock b;
+    b.last = true;
+    b.dataBytes = c.data.size();
+    b.input.assign(bytes, bytes + c.data.size());
+    ASSERT_TRUE(sfx::DeflateOneBlock(&b, 6));
+    if (c.incompressible) {
+      EXPECT_GE(b.outputBytes, c.data.size()) << "stored, not deflated";
+      EXPECT_LT(b.outputBytes, c.data.size() + c.data.size() / 1000) << "stored blocks cost a few bytes each";
+    }
+    // Whatever the choice, the stream inflates to the block.
+    z_stream in = {};
+    ASSERT_EQ(inflateInit2(&in, -MAX_WBITS), Z_OK);
+    std::string back(c.data.size() + 1, '\0');
+    in.next_in = b.output.data();
+    in.avail_in = static_cast<uInt>(b.outputBytes);
+    in.next_out = reinterpret_cast<Bytef*>(&back[0]);
+    in.avail_out = static_cast<uInt>(back.size());
+    EXPECT_EQ(inflate(&in, Z_FINISH), Z_STREAM_END);
+    back.resize(back.size() - in.avail_out);
+    inflateEnd(&in);
+    EXPECT_TRUE(back == c.data);
+  }
 }
 
 TEST(ZipStreamWriter, StoredEntriesAtLevelZero) {
