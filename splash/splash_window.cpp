@@ -1,10 +1,11 @@
 // The splash window: a captioned, topmost window that carries the status text
-// in its title bar. Until the picture is drawn here, the client area is a
-// plain panel of fixed size, centred on the work area.
+// in its title bar and shows the splash picture as its client area.
 #include "splash/splash_window.h"
 
-#include "support/path_utils.h"
 #include "splash/build_date.h"
+#include "splash/splash_picture.h"
+#include "splash/window_geometry.h"
+#include "support/path_utils.h"
 
 HWND SplashWindow = nullptr;
 
@@ -13,58 +14,52 @@ namespace {
 // Title bar, system menu with close button and a minimise button; no sizing
 // border. WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX = 0x10CA0000.
 constexpr DWORD kStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr int kPanelWidth = 400;
-constexpr int kPanelHeight = 240;
 
-// Sizes the window so its client area is the panel and centres it on the
-// work area (the screen minus the taskbar).
-void PlacePanel(HWND window) {
-  RECT frame = {0, 0, kPanelWidth, kPanelHeight};
-  AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  RECT area;
-  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0))
-    GetWindowRect(GetDesktopWindow(), &area);
-  const int x = (area.left + area.right) / 2 - (width + 1) / 2;
-  const int y = (area.top + area.bottom) / 2 - (height + 1) / 2;
-  SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+// Builds the picture and fits the window around it. -1 when there is no
+// picture, so that the window is not created.
+LRESULT CreatePicture(HWND window, const CREATESTRUCTW* creation) {
+  if (!BuildSplashPicture(creation->hInstance)) return -1;
+  SetClientSize(window, SplashImage.width, SplashImage.height);
+  CenterWindowOnMonitor(window);
+  BringWindowToTop(window);
+  BringWindowToTop(window);
+  return 0;
 }
 
-void PaintPanel(HWND window) {
+// Copies the picture into the paint rectangle, or into the whole client
+// area when the system asks for an empty one.
+void PaintPicture(HWND window) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
   if (!dc) return;
   RECT area = paint.rcPaint;
   if (IsRectEmpty(&area)) GetClientRect(window, &area);
-  FillRect(dc, &area, GetSysColorBrush(COLOR_WINDOW));
+  PaintSplashPicture(dc, area);
   EndPaint(window, &paint);
 }
 
 LRESULT CALLBACK SplashWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      PlacePanel(window);
-      BringWindowToTop(window);
-      BringWindowToTop(window);
-      return 0;
+      return CreatePicture(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
     case WM_DESTROY:
       // Later pumps meet the quit message and return at once; the sequence
       // carries on without a window.
       if (SplashWindow == window) SplashWindow = nullptr;
+      FreeSplashPicture();
       PostQuitMessage(0);
       return 0;
     case WM_SIZE:
       InvalidateRect(window, nullptr, TRUE);
       return 0;
     case WM_PAINT:
-      PaintPanel(window);
+      PaintPicture(window);
       return 0;
     case WM_CLOSE:
       DestroyWindow(window);
       return 0;
     case WM_ERASEBKGND:
-      return 1;  // painting covers the whole client area
+      return 1;  // the picture covers the whole client area
     case WM_SHOWWINDOW:
       // Topmost again on every show and hide; not passed on.
       SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0,

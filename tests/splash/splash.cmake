@@ -21,3 +21,11 @@ splash_resources(picture ${SPLASH_PICTURE})
 quillane_add_test(jpeg_decode_test SOURCES ${PROJECT_SOURCE_DIR}/tests/splash/jpeg_decode_test.cpp
                   ${SPLASH_TESTS}/picture.rc)
 add_dependencies(jpeg_decode_test sfx_resources)
+
+# The window tests carry the sample's picture, 420 x 240, as the launcher does.
+splash_resources(sample_picture ${PROJECT_SOURCE_DIR}/sample/splash.jpg)
+foreach(name splash_window_test splash_picture_test)
+  quillane_add_test(${name} SOURCES ${PROJECT_SOURCE_DIR}/tests/splash/${name}.cpp
+                    ${SPLASH_TESTS}/sample_picture.rc)
+  add_dependencies(${name} sfx_resources)
+endforeach()

@@ -74,12 +74,15 @@ TEST(SplashWindow, CreatesTitlesAndCloses) {
   wcscat(expected, L")");
   EXPECT_STREQ(title, expected);
 
-  // Centred on the work area.
-  RECT work, frame;
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  // Centred on the monitor, taskbar included.
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+  RECT frame;
   GetWindowRect(window, &frame);
-  EXPECT_NEAR((frame.left + frame.right) / 2, (work.left + work.right) / 2, 1);
-  EXPECT_NEAR((frame.top + frame.bottom) / 2, (work.top + work.bottom) / 2, 1);
+  const RECT& area = monitor.rcMonitor;
+  EXPECT_NEAR((frame.left + frame.right) / 2, (area.left + area.right) / 2, 1);
+  EXPECT_NEAR((frame.top + frame.bottom) / 2, (area.top + area.bottom) / 2, 1);
 
   SetStatusText(L"Preparing installation data ...");
   GetWindowTextW(window, title, 260);
