@@ -40,27 +40,31 @@ configure_file(${PROJECT_SOURCE_DIR}/sample/splash.jpg ${GEN}/splash.jpg COPYONL
 add_custom_target(sfx_resources DEPENDS ${GEN}/payload.bin ${GEN}/quillane.ico)
 set(SFX_STUB_DEPENDS ${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg)
 
-# quillane_add_packed_launcher(target payload outputDir outputName)
-# A launcher around the given payload resource file, with the sample's icon,
-# picture and manifest, linked like the stub: the road for packages that
-# sfxpack refuses to pack (no installer, damaged data, broken pictures). The
-# shared resources come from the real launcher's build, so the target
-# depends on it.
+# quillane_add_packed_launcher(target payload outputDir outputName [picture])
+# A launcher around the given payload resource file, with the sample's icon
+# and manifest and the sample's picture (or the given one), linked like the
+# stub: the road for packages and pictures that sfxpack refuses to pack (no
+# installer, damaged data, broken pictures). The shared resources come from
+# the real launcher's build, so the target depends on it.
 function(quillane_add_packed_launcher target payload outputDir outputName)
-  get_filename_component(dir ${payload} DIRECTORY)
-  file(WRITE ${dir}/launcher.rc.in
+  set(picture ${GEN}/splash.jpg)
+  if(ARGC GREATER 4)
+    set(picture ${ARGV4})
+  endif()
+  set(rc ${CMAKE_BINARY_DIR}/launchers/${target}.rc)
+  file(WRITE ${rc}.in
 "#include <windows.h>
 101 ICON \"${GEN}/quillane.ico\"
-103 JPEG \"${GEN}/splash.jpg\"
+103 JPEG \"${picture}\"
 ZIPFILE FILE_DATA \"${payload}\"
 CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${GEN}/launcher.manifest\"
 ")
-  configure_file(${dir}/launcher.rc.in ${dir}/launcher.rc COPYONLY)
-  add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/launcher/entry.cpp ${dir}/launcher.rc)
+  configure_file(${rc}.in ${rc} COPYONLY)
+  add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/launcher/entry.cpp ${rc})
   target_link_libraries(${target} PRIVATE sfx_core)
   target_link_options(${target} PRIVATE -municode)
-  set_source_files_properties(${dir}/launcher.rc PROPERTIES
-    OBJECT_DEPENDS "${payload};${GEN}/quillane.ico;${GEN}/launcher.manifest;${GEN}/splash.jpg")
+  set_source_files_properties(${rc} PROPERTIES
+    OBJECT_DEPENDS "${payload};${GEN}/quillane.ico;${GEN}/launcher.manifest;${picture}")
   set_target_properties(${target} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${outputDir} OUTPUT_NAME ${outputName})
   add_dependencies(${target} sfx-launcher)

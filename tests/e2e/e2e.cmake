@@ -83,6 +83,23 @@ foreach(name noinstaller damaged)
   list(APPEND E2E_LAUNCHERS e2e-launcher-${name})
 endforeach()
 
+# Launchers whose picture no loader reads: the sample package with a
+# 3-byte, a random and a cut-off "JPEG" resource. The packer refuses such
+# pictures, so these are made through the build's resource route.
+add_custom_command(
+  OUTPUT ${E2E}/pictures/short.jpg ${E2E}/pictures/random.jpg ${E2E}/pictures/truncated.jpg
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/make-broken-pictures.py
+          ${PROJECT_SOURCE_DIR}/sample/splash.jpg ${E2E}/pictures
+  DEPENDS ${PROJECT_SOURCE_DIR}/tools/make-broken-pictures.py ${PROJECT_SOURCE_DIR}/sample/splash.jpg
+  COMMENT "Making the broken splash pictures")
+add_custom_target(e2e_broken_pictures DEPENDS ${E2E}/pictures/short.jpg)
+foreach(picture short random truncated)
+  quillane_add_packed_launcher(e2e-launcher-picture-${picture} ${GEN}/payload.bin ${E2E}
+                               picture-${picture} ${E2E}/pictures/${picture}.jpg)
+  add_dependencies(e2e-launcher-picture-${picture} sfx_resources e2e_broken_pictures)
+  list(APPEND E2E_LAUNCHERS e2e-launcher-picture-${picture})
+endforeach()
+
 quillane_add_test(launcher_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/launcher_e2e_test.cpp
                   LIBS ${ZLIB_STATIC} TIMEOUT 240)
 add_dependencies(launcher_e2e_test ${E2E_LAUNCHERS})

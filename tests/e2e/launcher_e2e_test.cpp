@@ -45,6 +45,7 @@ struct Outcome {
   DWORD exitCode = 0;
   std::vector<Box> boxes;
   std::vector<Title> titles;  // each change of the splash window's title
+  bool splashShown = false;   // the splash window was seen visible
   std::wstring workspace;
   bool workspaceSeen = false;  // the workspace existed while the launcher ran
   // The window is hidden right after the start returns, so a first look
@@ -122,6 +123,7 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
     // top-level windows of its own (such as the hidden "Default IME"), and
     // their visibility says nothing about the splash.
     auto& titles = watch->outcome->titles;
+    if (IsWindowVisible(window)) watch->outcome->splashShown = true;
     if (titles.empty() || titles.back().text != title) titles.push_back({title, watch->now});
     if (watch->tree.size() > 1) {
       if (!IsWindowVisible(window))
@@ -368,6 +370,36 @@ TEST(LauncherE2E, ProgramsLeftRunningOutsideTheTemporaryFolderAreNotWaitedFor) {
   WaitForSingleObject(program, 5000);
   CloseHandle(program);
   DeleteFileW(outside.c_str());
+}
+
+// Every workspace-like folder under the temporary folder.
+std::set<std::wstring> WorkspacesInTemp() {
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((TempFolder() + L"_qln_setup_sfx_*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do names.insert(found.cFileName);
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+// A picture that cannot be read means no window: the launcher says so and
+// stops before it makes any folder.
+TEST(LauncherE2E, UnreadablePictureFailsTheWindowAndMakesNoFolder) {
+  for (const wchar_t* package : {L"picture-short", L"picture-random", L"picture-truncated"}) {
+    SCOPED_TRACE(Narrow(package));
+    const std::set<std::wstring> before = WorkspacesInTemp();
+    const Outcome run = RunLauncher(package, L"/quiet");
+    EXPECT_EQ(run.exitCode, kFailure);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].caption, L"Window Creation Failed");
+    EXPECT_EQ(run.boxes[0].text, L"Setup was unable to create a user interface");
+    EXPECT_FALSE(run.splashShown) << "a splash window appeared";
+    EXPECT_FALSE(run.workspaceSeen) << "a workspace was made";
+    EXPECT_TRUE(run.report.empty()) << "an installer ran";
+    EXPECT_EQ(WorkspacesInTemp(), before) << "something was left under %TEMP%";
+  }
 }
 
 void ExpectGivesUpOnTheSignature(const wchar_t* package) {

@@ -29,3 +29,23 @@ foreach(name splash_window_test splash_picture_test)
                     ${SPLASH_TESTS}/sample_picture.rc)
   add_dependencies(${name} sfx_resources)
 endforeach()
+
+# The watcher that finds a launcher's splash window from outside, for the
+# DPI test and the demo's screenshots.
+add_executable(splash-watch ${PROJECT_SOURCE_DIR}/tests/splash/splash_watch.cpp)
+target_include_directories(splash-watch PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_options(splash-watch PRIVATE -municode)
+
+# A launcher with a picture of odd size, made like the real one.
+quillane_add_packed_launcher(splash-launcher-301x199 ${GEN}/payload.bin ${SPLASH_TESTS}
+                             splash-301x199 ${PROJECT_SOURCE_DIR}/sample/splash-301x199.jpg)
+add_dependencies(splash-launcher-301x199 sfx_resources)
+
+# Both launchers and the picture test at 96, 110, 120 and 144 DPI. The DPI is
+# the whole prefix's, so nothing else runs meanwhile.
+add_test(NAME splash_dpi_test
+         COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/splash/splash_dpi_test.py
+                 ${CMAKE_BINARY_DIR})
+quillane_wine_timeout(dpi_timeout 300)
+set_tests_properties(splash_dpi_test PROPERTIES FIXTURES_REQUIRED wine_session
+                     RUN_SERIAL TRUE TIMEOUT ${dpi_timeout})
