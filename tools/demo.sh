@@ -1,11 +1,17 @@
 #!/bin/sh
 # demo.sh BUILD: runs the launcher on its sample package under Wine and
 # prints what happened: what the sample installer received and the
-# launcher's full exit code, which passes on the installer's own.
+# launcher's full exit code, which passes on the installer's own. Then it
+# takes screenshots of the splash window at 96 and 144 DPI.
+# The demo has a Wine prefix of its own (BUILD/demo/wine), so that its
+# screen settings never reach the tests' prefix.
 set -e
 BUILD=$(cd "$1" && pwd)
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-REPORT=$BUILD/demo-report.txt
+DEMO=$BUILD/demo
+export QLN_WINE_DIR=$DEMO/wine
+mkdir -p "$DEMO"
+REPORT=$DEMO/report.txt
 rm -f "$REPORT"
 "$ROOT/tools/wine-session.sh" start "$BUILD"
 trap '"$ROOT/tools/wine-session.sh" stop "$BUILD"' EXIT
@@ -41,3 +47,40 @@ if [ -f "$REPORT" ]; then
 else
   echo "demo: the sample installer did not run (no report)"
 fi
+
+# Screenshots. A bare X server has no window manager to draw frames: Wine
+# draws the frame and the title bar itself when its windows are not managed.
+run_quiet() { "$BUILD/wine-run.sh" "$@" >"$DEMO/wine.log" 2>&1; }
+run_quiet reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+DISPLAY=$(cat "$QLN_WINE_DIR/display")
+for dpi in 96 144; do
+  run_quiet reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d $dpi /f
+  hold=$DEMO/hold-$dpi
+  rm -rf "$hold"
+  mkdir -p "$hold"
+  shot=$DEMO/splash-${dpi}dpi.png
+  rm -f "$shot"
+  # The watcher holds the launcher still while its window is on the screen.
+  "$BUILD/wine-run.sh" "$BUILD/bin/splash-watch.exe" "$(winpath "$BUILD/bin/sfx-launcher.exe")" \
+    "$(winpath "$hold/report.txt")" "$(winpath "$hold")" >"$hold/watch.log" 2>&1 &
+  watcher=$!
+  i=0
+  while [ ! -s "$hold/ready" ] && [ $i -lt 1200 ] && kill -0 $watcher 2>/dev/null; do
+    sleep 0.1
+    i=$((i + 1))
+  done
+  if [ -s "$hold/ready" ]; then
+    read -r x y w h < "$hold/ready"
+    import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$shot" \
+      2>"$hold/import.log" || true
+  fi
+  touch "$hold/release"
+  wait $watcher || true
+  if [ -f "$shot" ]; then
+    printf 'demo: splash window at %s DPI: %s (%s pixels with its frame; client %s)\n' "$dpi" "$shot" \
+      "$(identify -format '%wx%h' "$shot")" "$(sed -n 's/^client //p' "$hold/report.txt" | tr ' ' x)"
+  else
+    printf 'demo: no screenshot of the splash window at %s DPI (see %s)\n' "$dpi" "$hold"
+  fi
+done
+run_quiet reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f

@@ -4,10 +4,12 @@
 # private Xvfb display when the caller has no display of its own.
 #   wine-session.sh start BUILD
 #   wine-session.sh stop BUILD
+# QLN_WINE_DIR names another session folder than BUILD/wine (the demo keeps
+# a prefix of its own, with its own screen settings).
 set -e
 cmd=$1
 BUILD=$(cd "$2" && pwd)
-W=$BUILD/wine
+W=${QLN_WINE_DIR:-$BUILD/wine}
 . "$(dirname "$0")/wine-env.sh"
 mkdir -p "$W"
 
