@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/image/image.h"
 #include "launcher/launch_sequence.h"
 #include "splash/jpeg_decode.h"
 #include "splash/message_pump.h"
