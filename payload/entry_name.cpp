@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cwctype>
 
-#include "payload/extract_payload.h"
+#include "payload/entry_name.h"
 
 namespace {
 

@@ -2,12 +2,11 @@
 // unpacked entry by entry below the workspace folder, each entry streamed in
 // pieces straight into its file, reporting what it does to its caller.
 #pragma once
+#include <windows.h>
+
 #include <cstdint>
 
-// The module handle, declared as windows.h declares it, so that the entry
-// name rules below also build where there is no windows.h (the packer).
-struct HINSTANCE__;
-typedef HINSTANCE__* HINSTANCE;
+#include "payload/entry_name.h"
 
 // What extraction reports while it runs, to whoever shows it. Extraction
 // knows no window: the caller decides what reaches the screen, and when.
@@ -44,19 +43,3 @@ int ExtractPackage(const void* resourceData, uint32_t resourceSize, const wchar_
 
 // Reports text to progress, when it takes stages.
 void ReportStage(const ExtractProgress* progress, const wchar_t* text);
-
-// Converts a UTF-8 name into dst (260 units). Returns 0 when src is null;
-// with dst null, the units the conversion needs, terminator included.
-// Otherwise dst is filled and terminated within 260 units and the result is
-// the unit count of the conversion, or, when it failed (a name over 259
-// units) and bytes were copied one by one instead, the bitwise complement of
-// the units copied (a negative value).
-int Utf8ToWide(wchar_t* dst, const char* src);
-
-// True when a converted entry name stays inside the folder it is unpacked
-// into: not empty, no absolute, drive, UNC or stream form (no leading
-// separator, no ':' anywhere), no component made only of dots and blanks
-// (".", "..", ".. " and the like, which the system folds into "."/".."), and
-// no component that names a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
-// CONIN$, CONOUT$, with or without an extension).
-bool IsSafeEntryName(const wchar_t* name);

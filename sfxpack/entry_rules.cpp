@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "payload/extract_payload.h"
+#include "payload/entry_name.h"
 #include "sfxpack/text_units.h"
 
 namespace sfx {

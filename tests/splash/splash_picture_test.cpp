@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "imaging/image/image.h"
-#include "launcher/launch_sequence.h"
 #include "splash/jpeg_decode.h"
 #include "splash/message_pump.h"
 #include "splash/screen_dpi.h"
@@ -130,8 +129,7 @@ void WriteDump(const char* name, const Pixels& pixels) {
 class SplashPicture : public ::testing::Test {
  protected:
   void SetUp() override {
-    ModuleInstance = GetModuleHandleW(nullptr);
-    ASSERT_TRUE(CreateSplashWindow());
+    ASSERT_TRUE(CreateSplashWindow(GetModuleHandleW(nullptr)));
     window = SplashWindow;
     Settle();
   }
