@@ -5,6 +5,18 @@
 set(GEN ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${GEN})
 
+# quillane_run_from_swap(target)
+# After every link of target, marks its image so that Windows copies it to
+# local storage before running it when it is started from a share or a
+# removable drive, and writes the header checksum anew. Every launcher goes
+# through it, and so must any stub whose headers a packer keeps.
+function(quillane_run_from_swap target)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/pe-run-from-swap.py
+            $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()
+
 add_executable(sample-setup WIN32 sample/installer/sample_setup.cpp)
 target_link_options(sample-setup PRIVATE -municode)
 target_link_libraries(sample-setup PRIVATE ${ZLIB_STATIC})
@@ -68,4 +80,5 @@ CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${GEN}/launcher.manifest\"
   set_target_properties(${target} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${outputDir} OUTPUT_NAME ${outputName})
   add_dependencies(${target} sfx-launcher)
+  quillane_run_from_swap(${target})
 endfunction()

@@ -46,3 +46,8 @@ add_dependencies(launch_sequence_test sfx_resources)
 
 quillane_add_test(installer_job_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/installer_job_test.cpp)
 add_dependencies(installer_job_test launcher_fixtures)
+
+# The built launchers' file headers, read after their post-link step.
+quillane_add_test(run_from_swap_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/run_from_swap_test.cpp
+                  LIBS imagehlp)
+add_dependencies(run_from_swap_test sfx-stub sfx-launcher e2e-launcher-happy e2e-launcher-damaged)
