@@ -7,15 +7,20 @@
 #include <aclapi.h>
 #include "support/owners.h"
 
+// Names the workspace may take: "_qln_setup_sfx_%08x" (the process
+// identifier), then the same followed by "_1" up to "_15".
+constexpr int kWorkspaceNameCandidates = 16;
+
 // Makes the folder "_qln_setup_sfx_%08x" (the process identifier) in the
 // temporary directory, or in "C:\TEMP\" when there is none. Both buffers hold
 // 276 units. On return workspace holds the folder's path and scratch that
-// path followed by "\_unused.tmp". Anything already standing under the
-// folder's name is removed first (a link only unlinked, never followed).
-// The folder is private from its first moment: it is made with the
-// workspace's own protected access list, never the parent's.
-// Returns 1 when the folder was made anew, 0 when it could not be: the
-// caller must not use a folder it did not make.
+// path followed by "\_unused.tmp". Whatever already stands under that name
+// is left untouched and the next candidate name is taken instead. The folder
+// is private from its first moment: it is made with the workspace's own
+// descriptor (MakeWorkspaceDescriptor), never the parent's.
+// Returns 1 when a folder was made anew by this call, 0 when none could be
+// (every name taken, a path that does not fit, no access list): both
+// buffers are then empty, and the caller must not use or remove anything.
 int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace);
 
 // The trustees of the workspace's access list. The SIDs are owned here.

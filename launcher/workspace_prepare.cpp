@@ -3,59 +3,67 @@
 
 namespace {
 
-// Clears whatever stands under the workspace's name. A link (junction or
-// symbolic link) is unlinked, never followed: it may point at anything the
-// user owns. Returns true when nothing is left under the name.
-bool ClearWorkspaceName(const wchar_t* path) {
-  DWORD attributes = QuietAttributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path);
-    else DeleteFileW(path);
-  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    RemoveTree(path, 1000, nullptr, nullptr);
-  } else {
-    DeleteFileW(path);
-  }
-  return QuietAttributes(path) == INVALID_FILE_ATTRIBUTES;
+// True for a failed folder creation that means the name is taken: something
+// stands there (of any kind, a link included), or a folder of that name is
+// being deleted.
+bool NameIsTaken(DWORD error) {
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || error == ERROR_ACCESS_DENIED;
 }
 
-// Makes the folder with the workspace's protected access list (and, when
-// elevated, its label) already in place, so that no other user or lower
-// process can add a file to it, even in the moment before
-// GrantWorkspaceAccess runs. True when the folder was made.
-bool CreatePrivateFolder(const wchar_t* path) {
-  WorkspaceDescriptor descriptor;
-  if (!MakeWorkspaceDescriptor(&descriptor)) return false;
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor.descriptor, FALSE};
-  return CreateDirectoryW(path, &attributes) != FALSE;
+// Writes the path of candidate number `candidate` into workspace: the
+// temporary directory joined with the folder name, the name carrying
+// "_<candidate>" after the first. False when the path does not fit.
+bool FormatCandidate(wchar_t* workspace, const wchar_t* tempPath, DWORD processId, int candidate) {
+  wchar_t name[48];
+  if (candidate == 0)
+    StrFormatBounded(name, 48, L"_qln_setup_sfx_%08x", processId);
+  else
+    StrFormatBounded(name, 48, L"_qln_setup_sfx_%08x_%d", processId, candidate);
+  StrCopyBounded(workspace, kWidePathCapacity, tempPath);
+  JoinPath(workspace, kWidePathCapacity, name);
+  size_t length = 0;
+  return StrLengthBounded(workspace, kWidePathCapacity, &length) == kStrOk &&
+         length + 1 < kWidePathCapacity;  // else possibly cut
 }
 
 }  // namespace
 
 int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace) {
   if (!scratch || !workspace) return 0;
-  StrFormatBounded(scratch, kWidePathCapacity, L"_qln_setup_sfx_%08x", GetCurrentProcessId());
   // A temporary path that does not fit leaves the buffer unwritten; the
   // fixed folder is used then as when there is none.
-  DWORD tempLength = GetTempPathW(kWidePathCapacity, workspace);
+  wchar_t tempPath[kWidePathCapacity] = {};
+  DWORD tempLength = GetTempPathW(kWidePathCapacity, tempPath);
   if (tempLength == 0 || tempLength >= kWidePathCapacity)
-    StrCopyBounded(workspace, kWidePathCapacity, L"C:\\TEMP\\");
-  JoinPath(workspace, kWidePathCapacity, scratch);
-  size_t length = 0;
-  if (StrLengthBounded(workspace, kWidePathCapacity, &length) != kStrOk ||
-      length + 1 >= kWidePathCapacity)
-    return 0;  // possibly cut: never make or use a folder of a cut name
-  CreateParentDirectories(workspace);
+    StrCopyBounded(tempPath, kWidePathCapacity, L"C:\\TEMP\\");
 
-  StrCopyBounded(scratch, kWidePathCapacity, workspace);
-  wchar_t leaf[] = L"_unused.tmp";  // JoinPath may change its tail in place
-  JoinPath(scratch, kWidePathCapacity, leaf);
-
-  // A folder left from an earlier run or planted by someone else may hold
-  // stale or foreign files: it is never used as it is.
-  if (!ClearWorkspaceName(workspace)) return 0;
-  // Fails when someone planted the name again meanwhile; that is a failure.
-  return CreatePrivateFolder(workspace) ? 1 : 0;
+  WorkspaceDescriptor descriptor;
+  if (!MakeWorkspaceDescriptor(&descriptor)) return 0;
+  SECURITY_ATTRIBUTES access = {sizeof(access), &descriptor.descriptor, FALSE};
+  const DWORD processId = GetCurrentProcessId();
+  // What stands under a candidate name is never touched: in a temporary
+  // folder every user may write to (the system's, when the launcher runs
+  // as SYSTEM), a planted folder, link or file is someone else's, and
+  // clearing it with the launcher's rights can be turned (a link swapped in
+  // while it is cleared) into deleting any file on the machine. The next
+  // name is tried instead.
+  for (int candidate = 0; candidate < kWorkspaceNameCandidates; ++candidate) {
+    if (!FormatCandidate(workspace, tempPath, processId, candidate)) break;
+    CreateParentDirectories(workspace);
+    // The folder is made with its protected access list (and, when
+    // elevated, its label) in the same call: no other user or lower process
+    // can add a file to it, not even for a moment. The call itself refuses
+    // a name that is taken, whatever stands there, so there is no look
+    // beforehand to race.
+    if (CreateDirectoryW(workspace, &access)) {
+      StrCopyBounded(scratch, kWidePathCapacity, workspace);
+      wchar_t leaf[] = L"_unused.tmp";  // JoinPath may change its tail in place
+      JoinPath(scratch, kWidePathCapacity, leaf);
+      return 1;
+    }
+    if (!NameIsTaken(GetLastError())) break;
+  }
+  workspace[0] = L'\0';
+  scratch[0] = L'\0';
+  return 0;
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -146,9 +147,12 @@ std::wstring TempFolder() {
 }
 
 // Runs the launcher built around package with the exact arguments, while
-// the installer exits with installerExit.
+// the installer exits with installerExit. beforeStart, when given, is
+// called with the launcher's process identifier before its first
+// instruction runs.
 Outcome RunLauncher(const wchar_t* package, const std::wstring& arguments,
-                    const wchar_t* installerExit = L"0", bool closeSplash = false) {
+                    const wchar_t* installerExit = L"0", bool closeSplash = false,
+                    const std::function<void(DWORD)>& beforeStart = nullptr) {
   Outcome outcome;
   const std::wstring program = TestFolder() + L"\\e2e\\" + package + L".exe";
   const std::wstring report = TempFolder() + L"qln_e2e_report_" + package + L".txt";
@@ -161,11 +165,13 @@ Outcome RunLauncher(const wchar_t* package, const std::wstring& arguments,
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
   const DWORD start = GetTickCount();
-  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                      nullptr, &startup, &process)) {
     ADD_FAILURE() << "cannot start " << Narrow(program) << ": " << GetLastError();
     return outcome;
   }
+  if (beforeStart) beforeStart(process.dwProcessId);
+  ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   wchar_t name[64];
   wsprintfW(name, L"_qln_setup_sfx_%08x", process.dwProcessId);
@@ -430,5 +436,63 @@ void ExpectGivesUpOnTheSignature(const wchar_t* package) {
 
 TEST(LauncherE2E, NeverVerifiesUnsigned) { ExpectGivesUpOnTheSignature(L"unsigned"); }
 TEST(LauncherE2E, NeverVerifiesAltered) { ExpectGivesUpOnTheSignature(L"altered"); }
+
+// The workspace's first name for a process, and its later candidates.
+std::wstring WorkspaceName(DWORD processId, int candidate) {
+  wchar_t name[64];
+  if (candidate == 0) wsprintfW(name, L"_qln_setup_sfx_%08x", processId);
+  else wsprintfW(name, L"_qln_setup_sfx_%08x_%d", processId, candidate);
+  return TempFolder() + name;
+}
+
+// A folder someone else made under a workspace name: a file and a subfolder
+// with a file.
+void PlantFolder(const std::wstring& path) {
+  CreateDirectoryW(path.c_str(), nullptr);
+  CreateDirectoryW((path + L"\\sub").c_str(), nullptr);
+  test_tree::WriteBytes(path + L"\\Setup.exe", "planted installer");
+  test_tree::WriteBytes(path + L"\\sub\\note.txt", "planted note");
+}
+
+bool PlantedFolderUnchanged(const std::wstring& path) {
+  return ReadBytes(path + L"\\Setup.exe") == "planted installer" &&
+         ReadBytes(path + L"\\sub\\note.txt") == "planted note";
+}
+
+TEST(LauncherE2E, APlantedWorkspaceIsLeftUntouchedAndAnotherNameUsed) {
+  DWORD launcher = 0;
+  const Outcome run = RunLauncher(L"happy", L"/x", L"0", false, [&](DWORD pid) {
+    launcher = pid;
+    PlantFolder(WorkspaceName(pid, 0));
+  });
+  const std::wstring planted = WorkspaceName(launcher, 0);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_TRUE(run.boxes.empty());
+  // The installer ran from a folder of the launcher's own, the verified
+  // installer, not the planted one.
+  EXPECT_EQ(ReportLine(run.report, "folder"), Narrow(WorkspaceName(launcher, 1)));
+  EXPECT_EQ(run.report.find("planted"), std::string::npos);
+  EXPECT_FALSE(Exists(WorkspaceName(launcher, 1))) << "the launcher's own folder was left";
+  EXPECT_TRUE(PlantedFolderUnchanged(planted)) << "the planted folder was changed";
+  test_tree::Wipe(planted);
+}
+
+TEST(LauncherE2E, EveryWorkspaceNameTakenFailsCleanly) {
+  constexpr int kCandidates = 16;
+  DWORD launcher = 0;
+  const Outcome run = RunLauncher(L"happy", L"/x", L"0", false, [&](DWORD pid) {
+    launcher = pid;
+    for (int n = 0; n < kCandidates; ++n) PlantFolder(WorkspaceName(pid, n));
+  });
+  EXPECT_EQ(run.exitCode, kFailure);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].caption, L"Payload Extraction Failed");
+  EXPECT_TRUE(run.report.empty()) << "an installer ran";
+  for (int n = 0; n < kCandidates; ++n) {
+    EXPECT_TRUE(PlantedFolderUnchanged(WorkspaceName(launcher, n))) << n;
+    test_tree::Wipe(WorkspaceName(launcher, n));
+  }
+  EXPECT_FALSE(Exists(WorkspaceName(launcher, kCandidates)));
+}
 
 }  // namespace

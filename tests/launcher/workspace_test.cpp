@@ -1,5 +1,6 @@
-// The workspace folder: made fresh whatever stood under its name, and given
-// an access list that lets other users read and run but never write.
+// The workspace folder: made fresh under a name nobody else holds, leaving
+// whatever stood under its first name untouched, and given an access list
+// that lets other users read and run but never write.
 #include "launcher/workspace.h"
 
 #include <gtest/gtest.h>
@@ -97,51 +98,92 @@ TEST_F(WorkspaceTest, TheFolderIsPrivateFromTheMomentItIsMade) {
   Wipe(reference);
 }
 
-TEST_F(WorkspaceTest, ReplacesAPlantedFolderWithAnEmptyOne) {
-  std::wstring planted = ExpectedWorkspace();
+std::wstring Candidate(int n) {
+  return n == 0 ? ExpectedWorkspace() : ExpectedWorkspace() + L"_" + std::to_wstring(n);
+}
+
+// What a planted tree holds, to see it was not touched.
+void Plant(const std::wstring& planted) {
   ASSERT_TRUE(MakeFolder(planted));
   ASSERT_TRUE(MakeFolder(planted + L"\\bin"));
   ASSERT_TRUE(WriteBytes(planted + L"\\Setup.exe", "foreign"));
   ASSERT_TRUE(WriteBytes(planted + L"\\bin\\evil.dll", "x", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  Prepared p = Prepare();
-  EXPECT_EQ(p.result, 1);
-  EXPECT_TRUE(IsFolder(planted));
-  EXPECT_FALSE(Exists(planted + L"\\Setup.exe"));
-  EXPECT_FALSE(Exists(planted + L"\\bin"));
+}
+void ExpectUntouched(const std::wstring& planted) {
+  EXPECT_EQ(ReadBytes(planted + L"\\Setup.exe"), "foreign");
+  EXPECT_EQ(ReadBytes(planted + L"\\bin\\evil.dll"), "x");
+  EXPECT_EQ(Attributes(planted + L"\\bin\\evil.dll") & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+            DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
 }
 
-TEST_F(WorkspaceTest, ReplacesAPlantedFileByTheFolder) {
-  ASSERT_TRUE(WriteBytes(ExpectedWorkspace(), "a file", FILE_ATTRIBUTE_READONLY));
-  Prepared p = Prepare();
-  EXPECT_EQ(p.result, 1);
-  EXPECT_TRUE(IsFolder(ExpectedWorkspace()));
+class PlantedNames : public WorkspaceTest {
+ protected:
+  void SetUp() override { TearDown(); }
+  void TearDown() override {
+    for (int n = 0; n <= kWorkspaceNameCandidates; ++n) Wipe(Candidate(n));
+  }
+};
+
+TEST_F(PlantedNames, WhatStandsUnderTheNameIsLeftAndTheNextNameTaken) {
+  // A folder (with content), a file or a link under a name: each is left as
+  // it is, and the first free name is made.
+  struct Case {
+    const char* name;
+    int taken;  // candidates 0 .. taken-1 are planted
+    bool asFile;
+  } cases[] = {
+      {"a folder", 1, false},
+      {"a file", 1, true},
+      {"three folders", 3, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int n = 0; n < c.taken; ++n) {
+      if (c.asFile) ASSERT_TRUE(WriteBytes(Candidate(n), "a file", FILE_ATTRIBUTE_READONLY));
+      else Plant(Candidate(n));
+    }
+    Prepared p = Prepare();
+    EXPECT_EQ(p.result, 1);
+    EXPECT_EQ(std::wstring(p.workspace), Candidate(c.taken));
+    EXPECT_EQ(std::wstring(p.scratch), Candidate(c.taken) + L"\\_unused.tmp");
+    EXPECT_TRUE(IsFolder(p.workspace));
+    for (int n = 0; n < c.taken; ++n) {
+      if (c.asFile) EXPECT_EQ(ReadBytes(Candidate(n)), "a file");
+      else ExpectUntouched(Candidate(n));
+    }
+    TearDown();
+  }
 }
 
-TEST_F(WorkspaceTest, UnlinksAPlantedLinkWithoutTouchingItsTarget) {
+TEST_F(PlantedNames, APlantedLinkIsNeitherFollowedNorRemoved) {
   std::wstring target = FreshFolder(L"link_target");
   ASSERT_TRUE(WriteBytes(target + L"\\keep.txt", "mine"));
-  if (!CreateSymbolicLinkW(ExpectedWorkspace().c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) ||
-      !(Attributes(ExpectedWorkspace()) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  // Wine reports success for a folder link it does not make: the link must
+  // be seen to stand there.
+  const bool linked =
+      CreateSymbolicLinkW(ExpectedWorkspace().c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+  const DWORD before = Attributes(ExpectedWorkspace());
+  if (!linked || before == INVALID_FILE_ATTRIBUTES || !(before & FILE_ATTRIBUTE_REPARSE_POINT)) {
     Wipe(target);
     GTEST_SKIP() << "this system makes no folder links";
   }
   Prepared p = Prepare();
   EXPECT_EQ(p.result, 1);
-  DWORD a = Attributes(ExpectedWorkspace());
-  EXPECT_TRUE(a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_EQ(std::wstring(p.workspace), Candidate(1));
+  EXPECT_TRUE(Attributes(ExpectedWorkspace()) & FILE_ATTRIBUTE_REPARSE_POINT) << "the link is gone";
   EXPECT_EQ(ReadBytes(target + L"\\keep.txt"), "mine");
+  RemoveDirectoryW(ExpectedWorkspace().c_str());
   Wipe(target);
 }
 
-TEST_F(WorkspaceTest, FailsWhenThePlantedFolderCannotBeRemoved) {
-  std::wstring planted = ExpectedWorkspace();
-  ASSERT_TRUE(MakeFolder(planted));
-  ASSERT_TRUE(WriteBytes(planted + L"\\held.txt", "held"));
-  HANDLE held = CreateFileW((planted + L"\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+TEST_F(PlantedNames, EveryNameTakenFailsAndTouchesNothing) {
+  for (int n = 0; n < kWorkspaceNameCandidates; ++n) Plant(Candidate(n));
   Prepared p = Prepare();
-  CloseHandle(held);
   EXPECT_EQ(p.result, 0);
+  EXPECT_STREQ(p.workspace, L"") << "a name that is not ours is never handed on";
+  EXPECT_STREQ(p.scratch, L"");
+  for (int n = 0; n < kWorkspaceNameCandidates; ++n) ExpectUntouched(Candidate(n));
+  EXPECT_FALSE(Exists(Candidate(kWorkspaceNameCandidates))) << "more names tried than bounded";
 }
 
 // Restores an environment variable when the test is done with it.
