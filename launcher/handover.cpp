@@ -2,12 +2,17 @@
 
 #include <shellapi.h>
 
+#include "launcher/launch_sequence.h"
 #include "launcher/launcher_hooks.h"
 #include "support/path_utils.h"
 #include "splash/splash_window.h"
 #include "support/owners.h"
 
 namespace {
+
+// Start errors the MinGW headers do not name.
+constexpr DWORD kErrorVirusInfected = 225;               // ERROR_VIRUS_INFECTED
+constexpr DWORD kErrorIntegrityPolicyViolation = 4551;   // ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION
 
 constexpr wchar_t kUnableToRun[] =
     L"Setup was unable to run the installer binary 'Setup.exe'.\n"
@@ -17,13 +22,14 @@ constexpr wchar_t kUnableToFind[] =
     L"It may have been deleted by background software services.\n"
     L"The following error was returned by the system:\n\n";
 
-// Starts the installer, retrying as the shell fails. Returns true once an
-// attempt succeeded; on false, *error holds the last attempt's error.
+// Starts the installer, retrying as the shell fails, unless the failure is
+// final. Returns true once an attempt succeeded; on false, *error holds the
+// last attempt's error.
 bool StartInstaller(SHELLEXECUTEINFOW* launch, DWORD* error) {
   for (int attempt = 0;; ++attempt) {
     if (Hooks.shellExecuteEx(launch)) return true;
     *error = GetLastError();
-    if (attempt == kStartRetries) return false;
+    if (attempt == kStartRetries || IsFinalStartError(*error)) return false;
     Hooks.pumpMessages(250, true);
     Hooks.sleep(250);
   }
@@ -46,6 +52,22 @@ DWORD WaitForInstaller(HANDLE process) {
 }
 
 }  // namespace
+
+bool IsFinalStartError(DWORD error) {
+  switch (error) {
+    case ERROR_CANCELLED:                  // 1223
+    case ERROR_ACCESS_DISABLED_BY_POLICY:  // 1260
+    case kErrorIntegrityPolicyViolation:   // 4551
+    case kErrorVirusInfected:              // 225
+    case ERROR_BAD_EXE_FORMAT:             // 193
+      return true;
+  }
+  return false;
+}
+
+int ExitCodeForStartError(DWORD error) {
+  return error == ERROR_CANCELLED ? static_cast<int>(ERROR_CANCELLED) : kLauncherFailureCode;
+}
 
 void ComposeInstallerParameters(wchar_t* buffer, const wchar_t* commandLine) {
   StrFormatBounded(buffer, kParameterCapacity, L" %s", commandLine ? commandLine : L"");
@@ -91,6 +113,7 @@ int HandOverToInstaller(const wchar_t* installer, const wchar_t* commandLine, HA
   if (!started) {
     ComposeInstallerError(buffer, installer, error);
     ShowFailureMessage(window, kInstallerErrorCaption, buffer);
+    if (exitCode) *exitCode = error;
     return 0;
   }
 

@@ -18,6 +18,19 @@ constexpr ULONG kLaunchMask = 0x40 | 0x100 | 0x400;
 
 constexpr wchar_t kInstallerErrorCaption[] = L"Installer Error";
 
+// True for a start error that no retry can change: the user declined the
+// elevation prompt (ERROR_CANCELLED), policy (ERROR_ACCESS_DISABLED_BY_POLICY)
+// or application control (ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION) forbids
+// the program, a scanner found it infected (ERROR_VIRUS_INFECTED), or it is
+// no valid program (ERROR_BAD_EXE_FORMAT). Retrying those would bring the
+// elevation prompt back again and again, or only delay the report.
+bool IsFinalStartError(DWORD error);
+
+// The launcher's exit code after a start that failed with error: 1223
+// (ERROR_CANCELLED) for a declined elevation, so that a caller can tell the
+// user's No from a failure; -99 for every other error.
+int ExitCodeForStartError(DWORD error);
+
 // Fills buffer (kParameterCapacity units) with the installer's parameters:
 // the command line cut to 1023 units with its leading blank, then trimmed of
 // blanks at both ends. A null command line gives an empty string.
@@ -30,7 +43,8 @@ void ComposeInstallerParameters(wchar_t* buffer, const wchar_t* commandLine);
 void ComposeInstallerError(wchar_t* buffer, const wchar_t* installer, DWORD error);
 
 // Starts installer with the parameters from commandLine, owned by the
-// splash window, retrying a failed start up to 240 times. *verifiedFile,
+// splash window, retrying a failed start up to 240 times unless its error
+// is final (IsFinalStartError). *verifiedFile,
 // when given, is the installer opened for reading with no sharing for
 // writing or deleting since before its signature was checked, so the file
 // cannot be swapped between the check and the start; this function closes
@@ -39,6 +53,7 @@ void ComposeInstallerError(wchar_t* buffer, const wchar_t* installer, DWORD erro
 // process has ended.
 // Returns 1 when the installer ran and ended (*exitCode, when given, gets
 // its exit code; STILL_ACTIVE when that cannot be read), 0 when it could not
-// be started (the "Installer Error" box has then been shown).
+// be started (the "Installer Error" box has then been shown, where a box can
+// be seen; *exitCode, when given, gets the last attempt's error).
 int HandOverToInstaller(const wchar_t* installer, const wchar_t* commandLine,
                         HANDLE* verifiedFile = nullptr, DWORD* exitCode = nullptr);

@@ -30,23 +30,42 @@ bool HoldInstaller(SetupRun* run) {
   return run->verifiedFile != INVALID_HANDLE_VALUE;
 }
 
-// One signature check. A file that is not held counts as not verified: what
-// the check passes must be what starts.
-int CheckInstaller(SetupRun* run) {
+// The clock of the signature stage, for the waits on each check.
+struct SignatureStage {
+  uint64_t start;
+};
+
+// Asked while a check runs: gives up at the stage's bound, and reports a
+// check that is slow by itself as the retries do.
+bool KeepWaitingForSignature(void* context) {
+  const auto* stage = static_cast<const SignatureStage*>(context);
+  const double seconds = ElapsedSeconds(stage->start, Hooks.readTimestamp());
+  if (seconds >= kSignatureGiveUpSeconds) return false;
+  if (seconds > kSignatureSlowSeconds) Hooks.setStatusText(kTimedOut);
+  return true;
+}
+
+// One signature check, on a worker thread while the window is served. A
+// file that is not held counts as not verified: what the check passes must
+// be what starts. kSignatureAbandoned when the stage's bound passed during
+// the check.
+int CheckInstaller(SetupRun* run, SignatureStage* stage) {
   if (!HoldInstaller(run)) return kSignatureFailed;
-  return Stages.verifyFileSignature(run->installer);
+  return RunSignatureCheck(Stages.verifyFileSignature, run->installer, KeepWaitingForSignature, stage);
 }
 
 // Repeats the check until it verifies. Returns false when it still has not
-// after kSignatureGiveUpSeconds.
+// after kSignatureGiveUpSeconds, even when a check is still running then.
 bool AwaitVerifiedInstaller(SetupRun* run) {
   Hooks.setStatusText(kChecking);
-  const uint64_t start = Hooks.readTimestamp();
+  SignatureStage stage = {Hooks.readTimestamp()};
   Hooks.pumpMessages(0, false);
-  if (CheckInstaller(run) == kSignatureVerified) return true;
+  int result = CheckInstaller(run, &stage);
+  if (result == kSignatureVerified) return true;
+  if (result == kSignatureAbandoned) return false;
   ShowTaskbarWaiting();
   for (;;) {
-    const double seconds = ElapsedSeconds(start, Hooks.readTimestamp());
+    const double seconds = ElapsedSeconds(stage.start, Hooks.readTimestamp());
     if (seconds >= kSignatureGiveUpSeconds) return false;
     if (seconds > kSignatureSlowSeconds) {
       Hooks.setStatusText(kTimedOut);
@@ -58,7 +77,9 @@ bool AwaitVerifiedInstaller(SetupRun* run) {
       Hooks.sleep(250);
     }
     Hooks.pumpMessages(0, false);
-    if (CheckInstaller(run) == kSignatureVerified) return true;
+    result = CheckInstaller(run, &stage);
+    if (result == kSignatureVerified) return true;
+    if (result == kSignatureAbandoned) return false;
   }
 }
 
@@ -91,6 +112,7 @@ SequenceStages Stages = RealSequenceStages();
 void InitSetupRun(SetupRun* run) {
   ZeroMemory(run, sizeof(*run));
   run->verifiedFile = INVALID_HANDLE_VALUE;
+  run->failureExitCode = kLauncherFailureCode;
 }
 
 void CleanUpSetupRun(SetupRun* run) {
@@ -168,9 +190,15 @@ int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
   // Whatever the installer starts from here on belongs to the job, so that
   // its second stages are seen after it exits.
   run->installerJob = JoinInstallerJob();
+  DWORD outcome = 0;  // the installer's exit code, or the start's error
   const int result = Stages.handOverToInstaller(run->installer, commandLine, &run->verifiedFile,
-                                                &run->installerExitCode);
-  if (result) AwaitWorkspaceProcesses(run->installerJob, run->workspace);
+                                                &outcome);
+  if (result) {
+    run->installerExitCode = outcome;
+    AwaitWorkspaceProcesses(run->installerJob, run->workspace);
+  } else {
+    run->failureExitCode = ExitCodeForStartError(outcome);
+  }
   CleanUpSetupRun(run);
   return result ? 1 : 0;
 }
@@ -179,6 +207,7 @@ int LauncherMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   // Before anything can load a DLL: only the system folder is searched.
   HardenDllSearch();
   ModuleInstance = instance;
+  NoteWhetherBoxesCanBeSeen();
 
   SetupRun run;
   InitSetupRun(&run);
@@ -189,5 +218,5 @@ int LauncherMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     result = 0;
     RunGuarded([&] { CleanUpSetupRun(&run); });
   }
-  return result ? static_cast<int>(run.installerExitCode) : kLauncherFailureCode;
+  return result ? static_cast<int>(run.installerExitCode) : run.failureExitCode;
 }

@@ -48,9 +48,12 @@ struct SetupRun {
   // The job the launcher joined before the handover (null when it could
   // not); closed by the clean-up.
   HANDLE installerJob;
+  // The launcher's exit code after a failure: -99, or 1223 when the user
+  // declined the installer's elevation.
+  int failureExitCode;
 };
 
-// Zero buffers, no handle, nothing made yet.
+// Zero buffers, no handle, nothing made yet, the failure exit code -99.
 void InitSetupRun(SetupRun* run);
 
 // The signature stage: the check is repeated until it verifies; after 10 s
@@ -76,5 +79,6 @@ int RunSetupSequence(SetupRun* run, const wchar_t* commandLine);
 void CleanUpSetupRun(SetupRun* run);
 
 // The Unicode GUI entry point's work. Returns the process exit code: the
-// installer's own after a completed handover, -99 after any failure.
+// installer's own after a completed handover, 1223 (ERROR_CANCELLED) when
+// the user declined the installer's elevation, -99 after any other failure.
 int LauncherMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);

@@ -20,12 +20,27 @@ LauncherHooks RealLauncherHooks() {
   hooks.assignProcessToJobObject = AssignProcessToJobObject;
   hooks.queryProcessImageName = QueryFullProcessImageNameW;
   hooks.moveFileEx = MoveFileExW;
+  hooks.getUserObjectInformation = GetUserObjectInformationW;
+  hooks.msgWaitForMultipleObjects = MsgWaitForMultipleObjects;
   return hooks;
 }
 
 LauncherHooks Hooks = RealLauncherHooks();
 
+bool FailureBoxesCanBeSeen = true;
+
+void NoteWhetherBoxesCanBeSeen() {
+  USEROBJECTFLAGS flags = {};
+  DWORD needed = 0;
+  HWINSTA station = GetProcessWindowStation();
+  FailureBoxesCanBeSeen =
+      !station ||
+      !Hooks.getUserObjectInformation(station, UOI_FLAGS, &flags, sizeof(flags), &needed) ||
+      (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 void ShowFailureMessage(HWND owner, const wchar_t* caption, const wchar_t* text) {
+  if (!FailureBoxesCanBeSeen) return;
   // The user may have closed the splash window. A box owned by a window
   // that is gone is refused, and a quit message in the queue (which the
   // window's end leaves there) ends a box as soon as it appears: the box is

@@ -28,6 +28,14 @@ struct LauncherHooks {
   BOOL(WINAPI* queryProcessImageName)(HANDLE process, DWORD flags, LPWSTR name, PDWORD size);
   // Marking what resists removal for deletion at the next restart.
   BOOL(WINAPI* moveFileEx)(LPCWSTR from, LPCWSTR to, DWORD flags);
+  // The window station's flags (NoteWhetherBoxesCanBeSeen): Wine's station
+  // is always visible, so tests stand in for a service's.
+  BOOL(WINAPI* getUserObjectInformation)(HANDLE object, int index, PVOID information,
+                                         DWORD length, LPDWORD needed);
+  // The wait on the signature check's worker, woken by window messages;
+  // tests run it on a virtual clock.
+  DWORD(WINAPI* msgWaitForMultipleObjects)(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                           DWORD milliseconds, DWORD wakeMask);
 };
 
 extern LauncherHooks Hooks;
@@ -39,7 +47,20 @@ LauncherHooks RealLauncherHooks();
 // MB_SETFOREGROUND | MB_TOPMOST.
 constexpr UINT kFailureBoxFlags = 0x00051030;
 
-// Shows one failure box; its answer is not read. A destroyed owner is
+// False when the process's window station is not visible: a service's or a
+// deployment tool's session (session 0), whose desktop nobody sees. A box
+// there would wait for an OK that never comes, holding the clean-up and the
+// exit code back until the tool gives up, so failure boxes are skipped and
+// the run ends as it would after the box. True until NoteWhetherBoxesCanBeSeen
+// has run.
+extern bool FailureBoxesCanBeSeen;
+
+// Reads the flags of the process's window station once, at start, and sets
+// FailureBoxesCanBeSeen from WSF_VISIBLE. A station whose flags cannot be
+// read counts as visible: a box too many beats a failure nobody is told of.
+void NoteWhetherBoxesCanBeSeen();
+
+// Shows one failure box, unless nobody could see it; its answer is not read. A destroyed owner is
 // replaced by none, and a pending quit message waits until the box is
 // answered, so that the box is seen even after the splash window closed.
 void ShowFailureMessage(HWND owner, const wchar_t* caption, const wchar_t* text);

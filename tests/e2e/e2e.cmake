@@ -115,3 +115,8 @@ foreach(kind Unsigned Altered)
   set_tests_properties(launcher_e2e_${kind} PROPERTIES FIXTURES_REQUIRED wine_session
                        TIMEOUT ${e2e_timeout})
 endforeach()
+
+# The real stages on a window station nobody sees, reading the packages of
+# the test launchers above.
+quillane_add_test(invisible_station_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/invisible_station_test.cpp)
+add_dependencies(invisible_station_test ${E2E_LAUNCHERS})

@@ -24,6 +24,7 @@ using test_tree::ReadBytes;
 struct Record {
   int shellCalls = 0;
   int failuresLeft = 0;
+  std::vector<DWORD> errors;  // the errors of the first attempts, in order
   std::vector<DWORD> sleeps;
   std::vector<std::pair<int, bool>> pumps;
   std::vector<std::wstring> boxes;  // caption | text
@@ -45,6 +46,11 @@ BOOL WINAPI FakeShell(SHELLEXECUTEINFOW* launch) {
   Seen->lastLaunch = *launch;
   Seen->lastParameters = launch->lpParameters ? launch->lpParameters : L"<null>";
   Seen->fileLockedDuringStart = test_tree::HeldAgainstWriting(Seen->installer);
+  if (!Seen->errors.empty()) {
+    SetLastError(Seen->errors.front());
+    Seen->errors.erase(Seen->errors.begin());
+    return FALSE;
+  }
   if (Seen->failuresLeft > 0) {
     --Seen->failuresLeft;
     SetLastError(ERROR_ACCESS_DENIED);
@@ -247,7 +253,8 @@ TEST_F(Handover, VanishedInstallerIsReportedAfterEveryAttempt) {
   Hooks.shellExecuteEx = ShellExecuteExW;
   DWORD code = 77;
   EXPECT_EQ(HandOverToInstaller(installer_.c_str(), L"/a", nullptr, &code), 0);
-  EXPECT_EQ(code, 77u) << "no exit code without a start";
+  EXPECT_NE(code, 77u) << "the last attempt's error is handed back";
+  EXPECT_NE(code, 0u);
   EXPECT_EQ(record_.sleeps.size(), static_cast<size_t>(kStartRetries));
   EXPECT_TRUE(record_.showCommands.empty()) << "the window stays shown";
   ASSERT_EQ(record_.boxes.size(), 1u);
@@ -268,6 +275,61 @@ TEST_F(Handover, UnstartableFileIsReportedWithTheRunText) {
   ASSERT_EQ(record_.boxes.size(), 1u);
   const std::wstring prefix = L"Installer Error|Setup was unable to run the installer binary 'Setup.exe'.\n";
   EXPECT_EQ(record_.boxes[0].compare(0, prefix.size(), prefix), 0) << record_.boxes[0];
+}
+
+struct StartErrorCase {
+  const char* name;
+  std::vector<DWORD> errors;
+  int attempts;
+  bool box;
+  int result;
+  int launcherExit;  // the launcher's exit code after a failed start
+};
+
+TEST_F(Handover, StartErrorsThatNoRetryCanChangeAreReportedAtOnce) {
+  const StartErrorCase cases[] = {
+      {"elevation declined", {ERROR_CANCELLED}, 1, true, 0, 1223},
+      {"blocked by policy", {ERROR_ACCESS_DISABLED_BY_POLICY}, 1, true, 0, -99},
+      {"blocked by application control", {4551}, 1, true, 0, -99},
+      {"found infected", {225}, 1, true, 0, -99},
+      {"not a valid program", {ERROR_BAD_EXE_FORMAT}, 1, true, 0, -99},
+      {"declined after a sharing violation", {ERROR_SHARING_VIOLATION, ERROR_CANCELLED}, 2, true, 0, 1223},
+      {"sharing violation twice", {ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION}, 3, false, 1, 0},
+  };
+  for (const StartErrorCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    record_ = Record();
+    record_.installer = installer_;
+    record_.errors = c.errors;
+    DWORD code = 12345;
+    EXPECT_EQ(HandOverToInstaller(installer_.c_str(), L"/a", OpenVerified(), &code), c.result);
+    EXPECT_EQ(record_.shellCalls, c.attempts);
+    EXPECT_EQ(verified_, INVALID_HANDLE_VALUE) << "the verified file was not released";
+    ASSERT_EQ(record_.boxes.size(), c.box ? 1u : 0u);
+    if (c.result) {
+      EXPECT_EQ(code, 0u) << "the installer's exit code";
+      continue;
+    }
+    EXPECT_EQ(code, c.errors.back()) << "the last attempt's error";
+    EXPECT_EQ(ExitCodeForStartError(code), c.launcherExit);
+    // One box, with the run text and the system's own text for the error.
+    const std::wstring prefix =
+        L"Installer Error|Setup was unable to run the installer binary 'Setup.exe'.\n";
+    EXPECT_EQ(record_.boxes[0].compare(0, prefix.size(), prefix), 0);
+    wchar_t expected[kParameterCapacity];
+    ComposeInstallerError(expected, installer_.c_str(), code);
+    EXPECT_EQ(record_.boxes[0], std::wstring(L"Installer Error|") + expected);
+    EXPECT_TRUE(record_.showCommands.empty()) << "the window stays shown";
+  }
+}
+
+TEST(StartErrors, OnlyTheFinalOnesStopTheRetries) {
+  for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND,
+                      ERROR_NOT_ENOUGH_MEMORY, ERROR_NO_ASSOCIATION}) {
+    EXPECT_FALSE(IsFinalStartError(error)) << error;
+    EXPECT_EQ(ExitCodeForStartError(error), -99) << error;
+  }
+  for (DWORD error : {1223u, 1260u, 4551u, 225u, 193u}) EXPECT_TRUE(IsFinalStartError(error)) << error;
 }
 
 }  // namespace

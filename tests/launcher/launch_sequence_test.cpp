@@ -33,12 +33,14 @@ struct Script {
   double verifiesAfter = 0.0;  // seconds of virtual time; < 0: never
   int handoverResult = 1;
   DWORD installerExit = 0;
+  DWORD startError = ERROR_ACCESS_DENIED;  // of a failed handover
   std::wstring folder, installer;  // real folder with a real installer file
   uint64_t nowMs = 1000;
   uint64_t stageStartMs = 0;
   std::vector<std::wstring> log;
   std::vector<double> logTimes;
   bool lockedDuringCheck = false;
+  bool checkBlocks = false;  // the check never returns during the run
   void Note(const std::wstring& entry) {
     log.push_back(entry);
     logTimes.push_back(static_cast<double>(nowMs - stageStartMs) / 1000.0);
@@ -108,6 +110,33 @@ int FakeVerify(const wchar_t* path) {
   S->Note(ok ? L"verify 1" : L"verify 0");
   return ok ? 1 : 0;
 }
+// The real wait on the worker, with no window messages: a check that
+// returns at once ends it. While a check blocks, each slice of the wait
+// passes in virtual time only.
+DWORD WINAPI FakeWait(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, DWORD) {
+  const DWORD woke = WaitForMultipleObjects(count, handles, all, S->checkBlocks ? 0 : 10000);
+  if (woke == WAIT_TIMEOUT) {
+    S->nowMs += ms;
+    S->Note(L"wait " + std::to_wstring(ms));
+  }
+  return woke;
+}
+// A check that blocks until it is let go (never during a run), as a call
+// of the trust service does behind a proxy that drops traffic. It touches
+// nothing of the test's, which may be gone by the time it is let go.
+HANDLE CheckStarted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE LetCheckGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+int BlockingVerify(const wchar_t*) {
+  SetEvent(CheckStarted);
+  WaitForSingleObject(LetCheckGo, INFINITE);
+  return 1;
+}
+int VerifyAfterThreeSeconds(const wchar_t*) {
+  SetEvent(CheckStarted);
+  Sleep(3000);
+  return 1;
+}
+
 int FakeHandover(const wchar_t* installer, const wchar_t* line, HANDLE* file, DWORD* code) {
   S->Note(std::wstring(L"handover ") + installer + L" | " + line +
           (file && *file != INVALID_HANDLE_VALUE ? L" | held" : L" | not held"));
@@ -115,7 +144,7 @@ int FakeHandover(const wchar_t* installer, const wchar_t* line, HANDLE* file, DW
     CloseHandle(*file);
     *file = INVALID_HANDLE_VALUE;
   }
-  if (S->handoverResult && code) *code = S->installerExit;
+  if (code) *code = S->handoverResult ? S->installerExit : S->startError;
   return S->handoverResult;
 }
 int FakeRemove(const wchar_t* folder, DWORD budget, void* context, RemoveFilter filter) {
@@ -156,6 +185,7 @@ class Sequence : public ::testing::Test {
     Hooks.messageBox = FakeBox;
     Hooks.createJobObject = FakeCreateJob;
     Hooks.moveFileEx = FakeMark;
+    Hooks.msgWaitForMultipleObjects = FakeWait;
     Stages.createSplashWindow = FakeCreateWindow;
     Stages.prepareWorkspace = FakePrepare;
     Stages.grantWorkspaceAccess = FakeGrant;
@@ -169,6 +199,7 @@ class Sequence : public ::testing::Test {
   void TearDown() override {
     Hooks = RealLauncherHooks();
     Stages = RealSequenceStages();
+    FailureBoxesCanBeSeen = true;
     if (SplashWindow) DestroyWindow(SplashWindow);
     SplashWindow = nullptr;
     test_tree::Wipe(script_.folder);
@@ -272,6 +303,75 @@ TEST_F(Sequence, SignatureThatNeverVerifiesEndsAtSixtySecondsWithABox) {
   EXPECT_EQ(script_.log.back(), L"destroy splash");
 }
 
+TEST_F(Sequence, ACheckThatBlocksEndsTheStageAtTheBoundWhileTheWindowIsServed) {
+  // The check would return (verified) after 90 s; the stage ends at 60 s
+  // with the usual failure, the check still running.
+  ResetEvent(LetCheckGo);
+  Stages.verifyFileSignature = BlockingVerify;
+  script_.checkBlocks = true;
+  ASSERT_EQ(Run(), 0);
+  const auto boxes = Only(L"box");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].compare(0, 29, L"box Signature Check Failed | "), 0);
+  const size_t box = IndexOf(boxes[0]);
+  EXPECT_GE(script_.logTimes[box], 60.0);
+  EXPECT_LT(script_.logTimes[box], 60.6);
+  EXPECT_EQ(Only(L"handover").size(), 0u);
+  EXPECT_EQ(script_.log.back(), L"destroy splash");
+  // The window's messages were served all along: a pump after every slice
+  // of the wait, never more than a slice apart.
+  const size_t checking = IndexOf(L"status Checking digital signature for 'Setup.exe' ...");
+  double lastPump = 0;
+  int pumps = 0;
+  for (size_t i = checking; i < box; ++i) {
+    if (script_.log[i] != L"pump 0") continue;
+    EXPECT_LE(script_.logTimes[i] - lastPump, 0.251) << "at " << script_.logTimes[i] << " s";
+    lastPump = script_.logTimes[i];
+    ++pumps;
+  }
+  EXPECT_GE(pumps, 240);
+  EXPECT_GE(lastPump, 59.75);
+  // A check slow by itself is reported as slow retries are.
+  const size_t slow = IndexOf(L"status Digital signature timed out ...");
+  ASSERT_NE(slow, static_cast<size_t>(-1));
+  EXPECT_GT(script_.logTimes[slow], 10.0);
+  EXPECT_LE(script_.logTimes[slow], 10.3);
+  SetEvent(LetCheckGo);  // the abandoned worker ends on its own
+}
+
+// Answers WM_NULL sent to the splash window once the check has started;
+// records how long the answer took.
+DWORD AnswerMs = 0;
+BOOL Answered = FALSE;
+DWORD WINAPI SendWhileChecking(void*) {
+  WaitForSingleObject(CheckStarted, 30000);
+  DWORD_PTR reply = 0;
+  const DWORD start = GetTickCount();
+  Answered = SendMessageTimeoutW(SplashWindow, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &reply) != 0;
+  AnswerMs = GetTickCount() - start;
+  return 0;
+}
+
+TEST_F(Sequence, TheWindowAnswersAtOnceWhileACheckRuns) {
+  // The real wait, pump and clock: a check that takes three seconds does not
+  // keep a message sent to the window waiting.
+  Hooks.pumpMessages = RealLauncherHooks().pumpMessages;
+  Hooks.msgWaitForMultipleObjects = RealLauncherHooks().msgWaitForMultipleObjects;
+  Hooks.readTimestamp = RealLauncherHooks().readTimestamp;
+  Stages.verifyFileSignature = VerifyAfterThreeSeconds;
+  ResetEvent(CheckStarted);
+  Answered = FALSE;
+  HANDLE sender = CreateThread(nullptr, 0, SendWhileChecking, nullptr, 0, nullptr);
+  ASSERT_NE(sender, nullptr);
+  EXPECT_EQ(Run(), 1);
+  WaitForSingleObject(sender, 30000);
+  CloseHandle(sender);
+  EXPECT_TRUE(Answered);
+  EXPECT_LT(AnswerMs, 1500u) << "the window waited for the check";
+  printf("the window answered after %lu ms while the check ran for 3 s\n", AnswerMs);
+  fflush(stdout);
+}
+
 TEST_F(Sequence, InstallerThatCannotBeHeldIsNeverPassed) {
   // A folder named Setup.exe passes the search but can never be checked.
   script_.installer = script_.folder;
@@ -363,9 +463,73 @@ TEST_F(Sequence, EntryPointPassesTheInstallersExitCodeOrMinus99) {
             4294967197u);
 }
 
+// The flags of a service's window station: WSF_VISIBLE clear.
+BOOL WINAPI InvisibleStation(HANDLE, int index, PVOID information, DWORD length, LPDWORD needed) {
+  if (index != UOI_FLAGS || length < sizeof(USEROBJECTFLAGS)) return FALSE;
+  auto* flags = static_cast<USEROBJECTFLAGS*>(information);
+  *flags = {};
+  if (needed) *needed = sizeof(USEROBJECTFLAGS);
+  return TRUE;
+}
+BOOL WINAPI UnreadableStation(HANDLE, int, PVOID, DWORD, LPDWORD) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+TEST_F(Sequence, NoBoxWhereNobodyCanSeeItYetTheSameCleanUpAndExitCode) {
+  Hooks.getUserObjectInformation = InvisibleStation;
+  const FailureCase cases[] = {
+      {"no window", [](Script* s) { s->windowOk = false; }, nullptr, false, false},
+      {"extraction failed", [](Script* s) { s->extractOk = false; }, nullptr, true, true},
+      {"no installer", [](Script* s) { s->locateOk = false; }, nullptr, true, true},
+      {"signature never verifies", [](Script* s) { s->verifiesAfter = -1; }, nullptr, true, true},
+      {"start failed", [](Script* s) { s->handoverResult = 0; }, nullptr, true, true},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    script_.log.clear();
+    script_.windowOk = script_.extractOk = script_.locateOk = true;
+    script_.verifiesAfter = 0;
+    script_.handoverResult = 1;
+    c.setUp(&script_);
+    EXPECT_EQ(LauncherMain(GetModuleHandleW(nullptr), nullptr, const_cast<PWSTR>(L""), SW_SHOW), -99);
+    EXPECT_EQ(Only(L"box").size(), 0u);
+    EXPECT_EQ(Only(L"create window").size(), 1u) << "the splash window is still made";
+    EXPECT_EQ(Only(L"remove").size(), c.removed ? 1u : 0u);
+    EXPECT_EQ(Only(L"destroy").size(), c.cleanedUp ? 1u : 0u);
+    SplashWindow = nullptr;
+  }
+}
+
+TEST_F(Sequence, WindowStationFlagsDecideOnceAtStart) {
+  // Unreadable flags count as visible: the box is shown.
+  Hooks.getUserObjectInformation = UnreadableStation;
+  script_.locateOk = false;
+  EXPECT_EQ(LauncherMain(GetModuleHandleW(nullptr), nullptr, const_cast<PWSTR>(L""), SW_SHOW), -99);
+  EXPECT_EQ(Only(L"box Installer Not Found").size(), 1u);
+  // The real station of this test run is visible.
+  Hooks.getUserObjectInformation = RealLauncherHooks().getUserObjectInformation;
+  NoteWhetherBoxesCanBeSeen();
+  EXPECT_TRUE(FailureBoxesCanBeSeen);
+  Hooks.getUserObjectInformation = InvisibleStation;
+  NoteWhetherBoxesCanBeSeen();
+  EXPECT_FALSE(FailureBoxesCanBeSeen);
+}
+
+TEST_F(Sequence, DeclinedElevationGivesItsOwnExitCode) {
+  // A caller can tell the user's No from a failure.
+  script_.handoverResult = 0;
+  script_.startError = ERROR_CANCELLED;
+  EXPECT_EQ(LauncherMain(GetModuleHandleW(nullptr), nullptr, const_cast<PWSTR>(L""), SW_SHOW), 1223);
+  EXPECT_EQ(Only(L"remove").size(), 1u);
+  script_.log.clear();
+  script_.startError = ERROR_ACCESS_DISABLED_BY_POLICY;
+  EXPECT_EQ(LauncherMain(GetModuleHandleW(nullptr), nullptr, const_cast<PWSTR>(L""), SW_SHOW), -99);
+}
+
 TEST_F(Sequence, AWorkspaceThatWasNotMadeIsNeverRemoved) {
-  // The name was cut or held something that could not be cleared: what
-  // stands there is not the launcher's, though the buffer names it.
+  // Every name was taken, or the path did not fit: what stands there is not
+  // the launcher's.
   script_.prepareOk = false;
   EXPECT_EQ(LauncherMain(GetModuleHandleW(nullptr), nullptr, const_cast<PWSTR>(L""), SW_SHOW), -99);
   EXPECT_EQ(Only(L"remove").size(), 0u);
