@@ -378,13 +378,15 @@ TEST(LauncherE2E, ProgramsLeftRunningOutsideTheTemporaryFolderAreNotWaitedFor) {
   DeleteFileW(outside.c_str());
 }
 
-// Every workspace-like folder under the temporary folder.
-std::set<std::wstring> WorkspacesInTemp() {
-  std::set<std::wstring> names;
+// The folders under the temporary folder whose names begin with the
+// workspace name of the launcher that ran (a taken name gets a suffix).
+std::vector<std::wstring> FoldersNamedAfter(const std::wstring& workspace) {
+  std::vector<std::wstring> names;
+  const std::wstring base = workspace.substr(workspace.find_last_of(L'\\') + 1);
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((TempFolder() + L"_qln_setup_sfx_*").c_str(), &found);
+  HANDLE search = FindFirstFileW((TempFolder() + base + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return names;
-  do names.insert(found.cFileName);
+  do names.push_back(found.cFileName);
   while (FindNextFileW(search, &found));
   FindClose(search);
   return names;
@@ -395,7 +397,6 @@ std::set<std::wstring> WorkspacesInTemp() {
 TEST(LauncherE2E, UnreadablePictureFailsTheWindowAndMakesNoFolder) {
   for (const wchar_t* package : {L"picture-short", L"picture-random", L"picture-truncated"}) {
     SCOPED_TRACE(Narrow(package));
-    const std::set<std::wstring> before = WorkspacesInTemp();
     const Outcome run = RunLauncher(package, L"/quiet");
     EXPECT_EQ(run.exitCode, kFailure);
     ASSERT_EQ(run.boxes.size(), 1u);
@@ -404,10 +405,10 @@ TEST(LauncherE2E, UnreadablePictureFailsTheWindowAndMakesNoFolder) {
     EXPECT_FALSE(run.splashShown) << "a splash window appeared";
     EXPECT_FALSE(run.workspaceSeen) << "a workspace was made";
     EXPECT_TRUE(run.report.empty()) << "an installer ran";
-    // Other launchers may run beside this test: only a folder that was not
-    // there before counts.
-    for (const std::wstring& name : WorkspacesInTemp())
-      EXPECT_TRUE(before.count(name)) << Narrow(name) << " was left under %TEMP%";
+    // Other launchers may run beside this test: only folders under this
+    // launcher's names count.
+    for (const std::wstring& name : FoldersNamedAfter(run.workspace))
+      ADD_FAILURE() << Narrow(name) << " was left under %TEMP%";
   }
 }
 
