@@ -13,6 +13,8 @@ using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
 // let a wintrust.dll lying beside the launcher (say, in a Downloads folder)
 // load before our first instruction runs. It is loaded here, on first use,
 // from the system folder only, and kept for the life of the process.
+// Its statics need no lock: the checks run on signature workers one at a
+// time (RunSignatureCheck), and none starts after a wait was given up.
 WinVerifyTrustFn LoadWinVerifyTrust() {
   static WinVerifyTrustFn verify = nullptr;
   static bool tried = false;
