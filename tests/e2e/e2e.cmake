@@ -101,7 +101,7 @@ foreach(picture short random truncated)
 endforeach()
 
 quillane_add_test(launcher_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/launcher_e2e_test.cpp
-                  LIBS ${ZLIB_STATIC} TIMEOUT 240)
+                  LIBS ${ZLIB_STATIC} TIMEOUT 600)
 add_dependencies(launcher_e2e_test ${E2E_LAUNCHERS})
 # The unsigned and the altered installer each hold their launcher for the
 # whole minute of the signature stage: separate entries, so they run beside
