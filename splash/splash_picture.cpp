@@ -32,14 +32,12 @@ bool BuildSplashPicture(HINSTANCE module) {
   return true;
 }
 
+// Without a picture the library refuses the empty record by itself.
 void PaintSplashPicture(HDC dc, const RECT& area) {
-  if (!SplashImage.tag) return;
   // Inclusive corners on both sides: the block is one column and one row
   // larger than area, and the paint DC's clipping drops the extra ones.
   DrawImage(dc, area.left, area.top, area.right, area.bottom, &SplashImage, area.left, area.top,
             area.right, area.bottom);
 }
 
-void FreeSplashPicture() {
-  if (SplashImage.tag) DestroyImage(&SplashImage);
-}
+void FreeSplashPicture() { DestroyImage(&SplashImage); }

@@ -96,11 +96,15 @@ int wmain(int argc, wchar_t** argv) {
       // moment to take the picture in before the process stands still.
       Sleep(300);
       HoldThreads(process.dwProcessId, true);
-      FILE* ready = _wfopen((hold + L"\\ready").c_str(), L"w");
+      // Written aside and renamed, so that the one waiting never reads half
+      // a line.
+      const std::wstring partial = hold + L"\\ready.part";
+      FILE* ready = _wfopen(partial.c_str(), L"w");
       if (ready) {
         fprintf(ready, "%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left,
                 frame.bottom - frame.top);
         fclose(ready);
+        MoveFileExW(partial.c_str(), (hold + L"\\ready").c_str(), MOVEFILE_REPLACE_EXISTING);
       }
       for (int i = 0; i < 600 && !Exists(hold + L"\\release"); ++i) Sleep(100);
       HoldThreads(process.dwProcessId, false);
