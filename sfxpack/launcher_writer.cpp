@@ -8,7 +8,6 @@ namespace sfx {
 namespace {
 
 constexpr uint32_t kInitializedData = 0x00000040;
-constexpr uint32_t kPayloadHeader = 16;
 
 uint64_t AlignUp(uint64_t value, uint64_t to) { return (value + to - 1) / to * to; }
 
@@ -110,7 +109,7 @@ bool WriteLauncher(const StubImage& stub, const std::vector<Resource>& resources
   if (!out->Write(section.head)) return outputFailed();
   const uint64_t payloadAt = out->Position();
   std::string header;
-  Put32(header, kPayloadHeader);
+  Put32(header, kPayloadHeaderBytes);
   Put32(header, 0);
   Put64(header, 0);
   if (!out->Write(header)) return outputFailed();
@@ -125,7 +124,7 @@ bool WriteLauncher(const StubImage& stub, const std::vector<Resource>& resources
   Put32(length, static_cast<uint32_t>(archiveLength));
   if (!out->Patch(payloadAt + 4, length)) return outputFailed();
   std::string payloadSize;
-  Put32(payloadSize, static_cast<uint32_t>(kPayloadHeader + archiveLength));
+  Put32(payloadSize, static_cast<uint32_t>(kPayloadHeaderBytes + archiveLength));
   if (!out->Patch(rsrcStart + section.lastSizeAt, payloadSize)) return outputFailed();
 
   std::string headers = stub.file.substr(0, image.sizeOfHeaders);

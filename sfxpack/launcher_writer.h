@@ -15,6 +15,19 @@
 
 namespace sfx {
 
+// Where the launcher looks for what sfxpack puts in: the payload resource
+// (type, name), the splash picture (type, number) and the program icon's
+// group (number). The launcher's resource script uses the same ones.
+constexpr wchar_t kPayloadType[] = L"FILE_DATA";
+constexpr wchar_t kPayloadName[] = L"ZIPFILE";
+constexpr wchar_t kPictureType[] = L"JPEG";
+constexpr uint32_t kPictureId = 103;
+constexpr uint32_t kGroupIconId = 101;
+
+// The payload resource opens with a header of this size: the archive's
+// offset (this size), its length and 8 zero bytes.
+constexpr uint32_t kPayloadHeaderBytes = 16;
+
 struct StubImage {
   std::string file;  // the whole stub
   PeImage image;
@@ -29,8 +42,8 @@ bool CheckStubLayout(const std::string& file, StubImage* stub, std::string* erro
 using PayloadWriter = std::function<bool(OutputFile* out, uint64_t* length, std::string* error)>;
 
 // The payload resource is type payloadType, name payloadName, language
-// payloadLanguage; its data is the 16-byte header (archive offset 16,
-// archive length, 8 zero bytes) and what writePayload writes. False with
+// payloadLanguage; its data is the header (kPayloadHeaderBytes) and what
+// writePayload writes. False with
 // *error when the output cannot be written or writePayload fails.
 bool WriteLauncher(const StubImage& stub, const std::vector<Resource>& resources, const Resource& payload,
                    uint32_t timeDateStamp, const PayloadWriter& writePayload, OutputFile* out,

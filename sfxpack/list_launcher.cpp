@@ -5,6 +5,7 @@
 #include "sfxpack/file_io.h"
 #include "sfxpack/icon_file.h"
 #include "sfxpack/jpeg_info.h"
+#include "sfxpack/launcher_writer.h"
 #include "sfxpack/le_bytes.h"
 #include "sfxpack/pe_image.h"
 #include "sfxpack/version_info.h"
@@ -72,7 +73,7 @@ bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* erro
     *error = PathText(launcher) + " is not a launcher: " + why;
     return false;
   }
-  const Resource* payload = FindResource(resources, ResourceName(L"FILE_DATA"), ResourceName(L"ZIPFILE"));
+  const Resource* payload = FindResource(resources, ResourceName(kPayloadType), ResourceName(kPayloadName));
   if (!payload) {
     *error = PathText(launcher) + " is not a launcher: it carries no payload";
     return false;
@@ -82,7 +83,7 @@ bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* erro
   out << "signature: "
       << (signature.size ? "present (" + std::to_string(signature.size) + " bytes)" : std::string("none")) << "\n";
 
-  const Resource* picture = FindResource(resources, ResourceName(L"JPEG"), ResourceId(103));
+  const Resource* picture = FindResource(resources, ResourceName(kPictureType), ResourceId(kPictureId));
   JpegInfo jpeg;
   if (picture && ReadJpegInfo(picture->data, &jpeg, &why))
     out << "picture: " << jpeg.width << " x " << jpeg.height << ", " << (jpeg.progressive ? "progressive" : "baseline")
@@ -90,7 +91,7 @@ bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* erro
   else
     out << "picture: " << (picture ? "unreadable" : "none") << "\n";
 
-  const Resource* group = FindResource(resources, ResourceId(kRtGroupIcon), ResourceId(101));
+  const Resource* group = FindResource(resources, ResourceId(kRtGroupIcon), ResourceId(kGroupIconId));
   std::vector<GroupMember> members;
   out << "icon:";
   if (group && ReadGroupIcon(group->data, &members)) {
@@ -104,7 +105,7 @@ bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* erro
   out << "version: " << (summary.empty() ? "none" : summary) << "\n";
 
   const std::string& data = payload->data;
-  if (data.size() < 16 || Get32(data, 0) > data.size() || Get32(data, 4) > data.size() - Get32(data, 0)) {
+  if (data.size() < kPayloadHeaderBytes || Get32(data, 0) > data.size() || Get32(data, 4) > data.size() - Get32(data, 0)) {
     *error = PathText(launcher) + " has a damaged payload header";
     return false;
   }

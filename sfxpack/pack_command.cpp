@@ -29,8 +29,6 @@ namespace {
 constexpr uint64_t kMaxStubBytes = 64 << 20;
 constexpr uint64_t kMaxPictureBytes = 32 << 20;
 constexpr uint64_t kMaxIconBytes = 8 << 20;
-constexpr uint32_t kGroupIconId = 101;
-constexpr uint32_t kPictureId = 103;
 constexpr int64_t kDefaultEpoch = 315532800;  // 1980-01-01 00:00:00 UTC, the first ZIP time
 
 const char kUsage[] =
@@ -243,7 +241,7 @@ bool LoadStub(const Options& o, StubImage* stub, std::vector<Resource>* resource
     *error = notStub + "it carries no stub marker";
     return false;
   }
-  if (FindResource(*resources, ResourceName(L"FILE_DATA"), ResourceName(L"ZIPFILE"))) {
+  if (FindResource(*resources, ResourceName(kPayloadType), ResourceName(kPayloadName))) {
     *error = notStub + "it already carries a payload";
     return false;
   }
@@ -395,8 +393,8 @@ bool BuildResources(const Options& o, std::vector<Resource> resources, std::vect
       *error = "the splash picture " + o.splash + " cannot be shown: " + why;
       return false;
     }
-    drop(ResourceName(L"JPEG"), ResourceId(kPictureId));
-    add(ResourceName(L"JPEG"), ResourceId(kPictureId), std::move(picture));
+    drop(ResourceName(kPictureType), ResourceId(kPictureId));
+    add(ResourceName(kPictureType), ResourceId(kPictureId), std::move(picture));
   }
   if (!o.icon.empty()) {
     std::string file;
@@ -473,7 +471,7 @@ int Pack(const Options& o, std::ostream& out, std::ostream& err) {
   std::vector<SourceEntry> entries;
   std::vector<std::string> names;
   std::string archive;
-  const uint64_t archiveLimit = o.payloadLimit - 16;
+  const uint64_t archiveLimit = o.payloadLimit - kPayloadHeaderBytes;
   auto tooLarge = [&](uint64_t size) {
     return "the payload is " + std::to_string(size) + " bytes, more than the " + std::to_string(archiveLimit) +
            " a 32-bit launcher can map";
@@ -491,8 +489,8 @@ int Pack(const Options& o, std::ostream& out, std::ostream& err) {
   }
 
   Resource payload;
-  payload.type = ResourceName(L"FILE_DATA");
-  payload.name = ResourceName(L"ZIPFILE");
+  payload.type = ResourceName(kPayloadType);
+  payload.name = ResourceName(kPayloadName);
   payload.language = stubResources.empty() ? 0x0409 : stubResources.front().language;
   const PayloadWriter writePayload = [&](OutputFile* file, uint64_t* length, std::string* why) {
     if (!folder) {

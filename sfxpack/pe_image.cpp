@@ -100,13 +100,6 @@ ResourceKey ResourceName(const std::wstring& text) {
   return key;
 }
 
-std::string KeyText(const ResourceKey& key) {
-  if (key.text.empty()) return std::to_string(key.id);
-  std::string text;
-  for (wchar_t c : key.text) text += c < 128 ? static_cast<char>(c) : '?';
-  return "\"" + text + "\"";
-}
-
 namespace {
 
 struct TreeReader {

@@ -59,7 +59,6 @@ struct ResourceKey {
 };
 ResourceKey ResourceId(uint32_t id);
 ResourceKey ResourceName(const std::wstring& text);
-std::string KeyText(const ResourceKey& key);
 
 struct Resource {
   ResourceKey type;

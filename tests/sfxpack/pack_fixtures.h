@@ -19,7 +19,10 @@
 #include <unistd.h>
 #endif
 
+#include "sfxpack/file_io.h"
+#include "sfxpack/folder_scan.h"
 #include "sfxpack/sfxpack.h"
+#include "sfxpack/zip_stream_writer.h"
 
 namespace pack_fixtures {
 
@@ -135,10 +138,41 @@ inline PackRun RunPacker(const std::vector<std::string>& args, uint64_t payloadL
   return run;
 }
 
+// The arguments that pack payload (a folder or an archive) onto the
+// build's stub into out.
+inline std::vector<std::string> PackArgs(const fs::path& payload, const fs::path& out) {
+  return {"--payload", Utf8(payload), "--stub", Utf8(Fixture("SFXPACK_STUB")), "-o", Utf8(out)};
+}
+
 // A folder with a signed installer at its top, ready to pack.
 inline void MakeInstallerFolder(const fs::path& folder) {
   fs::create_directories(folder);
   fs::copy_file(Fixture("SFXPACK_SIGNED"), folder / "Setup.exe", fs::copy_options::overwrite_existing);
+}
+
+// The entries of a folder, as the packer scans it.
+inline std::vector<sfx::SourceEntry> ScanEntries(const fs::path& folder) {
+  std::vector<sfx::SourceEntry> entries;
+  std::string error;
+  EXPECT_TRUE(sfx::ScanFolder(folder, &entries, &error)) << error;
+  return entries;
+}
+
+// Writes the entries (names as they are, however hostile) as an archive
+// file with the packer's own writer; its bytes, or "" on failure.
+inline std::string WriteZipFile(const std::vector<sfx::SourceEntry>& entries, const fs::path& file,
+                                const sfx::ZipWriteOptions& options = sfx::ZipWriteOptions()) {
+  if (fs::exists(file)) fs::remove(file);
+  sfx::OutputFile out(file);
+  std::string error;
+  uint64_t size = 0;
+  bool tooLarge = false;
+  EXPECT_TRUE(out.Open(&error)) << error;
+  EXPECT_TRUE(sfx::WriteZipArchive(entries, options, &out, &size, &tooLarge, &error)) << error;
+  EXPECT_TRUE(out.Commit()) << out.Error();
+  const std::string bytes = ReadFile(file);
+  EXPECT_EQ(bytes.size(), size);
+  return bytes;
 }
 
 }  // namespace pack_fixtures

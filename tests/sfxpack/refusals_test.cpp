@@ -7,7 +7,6 @@
 
 #include "sfxpack/folder_scan.h"
 #include "sfxpack/le_bytes.h"
-#include "sfxpack/zip_stream_writer.h"
 #include "tests/sfxpack/pack_fixtures.h"
 
 namespace {
@@ -23,18 +22,6 @@ std::string JpegWithFrame(uint8_t marker) {
   return jpeg;
 }
 
-// An archive of the given entries (names as they are, however hostile),
-// written by the packer's own writer.
-void WriteZipOfEntries(const std::vector<sfx::SourceEntry>& entries, const fs::path& zip) {
-  std::string error;
-  sfx::OutputFile out(zip);
-  uint64_t size = 0;
-  bool tooLarge = false;
-  ASSERT_TRUE(out.Open(&error));
-  ASSERT_TRUE(sfx::WriteZipArchive(entries, sfx::ZipWriteOptions(), &out, &size, &tooLarge, &error)) << error;
-  ASSERT_TRUE(out.Commit());
-}
-
 // An archive holding the signed installer and one more file under `name`.
 void WriteHostileZip(const ScratchFolder& s, const std::string& name, const fs::path& zip) {
   WriteFile(s / "inside.txt", "x");
@@ -45,20 +32,7 @@ void WriteHostileZip(const ScratchFolder& s, const std::string& name, const fs::
   entries[1].name = name;
   entries[1].path = s / "inside.txt";
   entries[1].size = 1;
-  WriteZipOfEntries(entries, zip);
-}
-
-// An archive of the folder written by the packer's own writer.
-void WriteZipOf(const fs::path& folder, const fs::path& zip) {
-  std::vector<sfx::SourceEntry> entries;
-  std::string error;
-  ASSERT_TRUE(sfx::ScanFolder(folder, &entries, &error)) << error;
-  sfx::OutputFile out(zip);
-  uint64_t size = 0;
-  bool tooLarge = false;
-  ASSERT_TRUE(out.Open(&error));
-  ASSERT_TRUE(sfx::WriteZipArchive(entries, sfx::ZipWriteOptions(), &out, &size, &tooLarge, &error)) << error;
-  ASSERT_TRUE(out.Commit());
+  WriteZipFile(entries, zip);
 }
 
 struct Case {
@@ -176,7 +150,7 @@ TEST(Refusals, EachRefusalIsOneLineAndWritesNothing) {
        [](const ScratchFolder& s, Args* a) {
          MakeInstallerFolder(s / "folder");
          WriteFile(s / "folder/data.txt", TextBytes(100000));
-         WriteZipOf(s / "folder", s / "damaged.zip");
+         WriteZipFile(ScanEntries(s / "folder"), s / "damaged.zip");
          std::string zip = ReadFile(s / "damaged.zip");
          zip[zip.find("data.txt") + 200] ^= 0x55;
          WriteFile(s / "damaged.zip", zip);
@@ -218,7 +192,7 @@ TEST(Refusals, EachRefusalIsOneLineAndWritesNothing) {
       {"output that is the payload archive",
        [](const ScratchFolder& s, Args* a) {
          MakeInstallerFolder(s / "folder");
-         WriteZipOf(s / "folder", s / "out/in.zip");
+         WriteZipFile(ScanEntries(s / "folder"), s / "out/in.zip");
          SetArgument(a, "--payload", Utf8(s / "out/in.zip"));
          SetArgument(a, "-o", Utf8(s / "out/in.zip"));
        },
@@ -247,8 +221,7 @@ TEST(Refusals, EachRefusalIsOneLineAndWritesNothing) {
       {"stub that is a launcher already",
        [](const ScratchFolder& s, Args* a) {
          MakeInstallerFolder(s / "payload");
-         const PackRun first = RunPacker({"--payload", Utf8(s / "payload"), "--stub", Utf8(Fixture("SFXPACK_STUB")),
-                                      "-o", Utf8(s / "first.exe")});
+         const PackRun first = RunPacker(PackArgs(s / "payload", s / "first.exe"));
          ASSERT_EQ(first.code, 0) << first.err;
          SetArgument(a, "--stub", Utf8(s / "first.exe"));
        },
@@ -303,8 +276,7 @@ TEST(Refusals, EachRefusalIsOneLineAndWritesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchFolder scratch;
-    std::vector<std::string> args = {"--payload", Utf8(scratch / "payload"), "--stub", Utf8(Fixture("SFXPACK_STUB")),
-                                     "-o", Utf8(scratch / "out/launcher.exe")};
+    std::vector<std::string> args = PackArgs(scratch / "payload", scratch / "out/launcher.exe");
     fs::create_directories(scratch / "out");
     c.prepare(scratch, &args);
     WriteFile(scratch / "out/launcher.exe", "the previous launcher");
@@ -324,8 +296,9 @@ TEST(Refusals, UnsignedInstallerPassesWhenAllowed) {
   ScratchFolder scratch;
   fs::create_directories(scratch / "payload");
   fs::copy_file(Fixture("SFXPACK_UNSIGNED"), scratch / "payload/Setup.exe");
-  const PackRun run = RunPacker({"--payload", Utf8(scratch / "payload"), "--stub", Utf8(Fixture("SFXPACK_STUB")),
-                             "--allow-unsigned", "-o", Utf8(scratch / "out.exe")});
+  std::vector<std::string> args = PackArgs(scratch / "payload", scratch / "out.exe");
+  args.push_back("--allow-unsigned");
+  const PackRun run = RunPacker(args);
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_TRUE(fs::exists(scratch / "out.exe"));
 }
@@ -334,9 +307,8 @@ TEST(Refusals, ArchivePayloadIsEmbeddedAsItIs) {
   ScratchFolder scratch;
   MakeInstallerFolder(scratch / "folder");
   WriteFile(scratch / "folder/data.txt", TextBytes(5000));
-  WriteZipOf(scratch / "folder", scratch / "in.zip");
-  const PackRun run = RunPacker({"--payload", Utf8(scratch / "in.zip"), "--stub", Utf8(Fixture("SFXPACK_STUB")), "-o",
-                             Utf8(scratch / "out.exe")});
+  WriteZipFile(ScanEntries(scratch / "folder"), scratch / "in.zip");
+  const PackRun run = RunPacker(PackArgs(scratch / "in.zip", scratch / "out.exe"));
   ASSERT_EQ(run.code, 0) << run.err;
   const std::string zip = ReadFile(scratch / "in.zip");
   const std::string launcher = ReadFile(scratch / "out.exe");
@@ -385,8 +357,7 @@ TEST(Refusals, LongNamesThatStillFitAreWarnedAbout) {
   MakeInstallerFolder(scratch / "payload");
   const std::string longName = std::string(140, 'n') + ".txt";
   WriteFile(scratch / "payload" / longName, "x");
-  const PackRun run = RunPacker({"--payload", Utf8(scratch / "payload"), "--stub", Utf8(Fixture("SFXPACK_STUB")),
-                                 "-o", Utf8(scratch / "out.exe")});
+  const PackRun run = RunPacker(PackArgs(scratch / "payload", scratch / "out.exe"));
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.err.find("sfxpack: warning: the name '" + longName + "' is 144 characters long; under a "
                          "temporary folder of 100 characters the launcher could not unpack it (132 fit)"),

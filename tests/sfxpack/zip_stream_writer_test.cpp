@@ -6,6 +6,7 @@
 #include "payload/zip_reader.h"
 #include "sfxpack/deflate_blocks.h"
 #include "sfxpack/folder_scan.h"
+#include "sfxpack/zip_reader_owner.h"
 #include "sfxpack/zip_stream_writer.h"
 #include "tests/sfxpack/pack_fixtures.h"
 
@@ -17,29 +18,6 @@ using sfx::SourceEntry;
 bool Collect(void* context, const uint8_t* bytes, size_t count) {
   static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(bytes), count);
   return true;
-}
-
-// Writes the entries as an archive file; its bytes, or "" on failure.
-std::string WriteArchive(const std::vector<SourceEntry>& entries, const fs::path& file,
-                         sfx::ZipWriteOptions options = sfx::ZipWriteOptions()) {
-  if (fs::exists(file)) fs::remove(file);
-  sfx::OutputFile out(file);
-  std::string error;
-  uint64_t size = 0;
-  bool tooLarge = false;
-  EXPECT_TRUE(out.Open(&error)) << error;
-  EXPECT_TRUE(sfx::WriteZipArchive(entries, options, &out, &size, &tooLarge, &error)) << error;
-  EXPECT_TRUE(out.Commit()) << out.Error();
-  const std::string bytes = ReadFile(file);
-  EXPECT_EQ(bytes.size(), size);
-  return bytes;
-}
-
-std::vector<SourceEntry> Scan(const fs::path& folder) {
-  std::vector<SourceEntry> entries;
-  std::string error;
-  EXPECT_TRUE(sfx::ScanFolder(folder, &entries, &error)) << error;
-  return entries;
 }
 
 struct Expected {
@@ -82,9 +60,10 @@ TEST(ZipStreamWriter, FolderBecomesAnArchiveTheLauncherReads) {
       {"random.bin", noise, 0, 0x20},
       {"readonly.txt", "fixed", 0, 0x21},
   };
-  const std::string archive = WriteArchive(Scan(root), scratch / "out.zip");
-  ZipReader* reader = nullptr;
-  ASSERT_EQ(ZipOpen(archive.data(), archive.size(), &reader), ZipOk);
+  const std::string archive = WriteZipFile(ScanEntries(root), scratch / "out.zip");
+  sfx::ZipReaderOwner owner;
+  ASSERT_EQ(owner.Open(archive), ZipOk);
+  ZipReader* reader = owner.get();
   ASSERT_EQ(ZipEntryCount(reader), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     SCOPED_TRACE(expected[i].name);
@@ -102,7 +81,6 @@ TEST(ZipStreamWriter, FolderBecomesAnArchiveTheLauncherReads) {
     ASSERT_EQ(ZipExtractEntry(reader, i, Collect, &content), ZipOk);
     EXPECT_EQ(content, expected[i].content);
   }
-  ZipClose(reader);
 }
 
 TEST(ZipStreamWriter, SameInputsGiveTheSameBytes) {
@@ -111,9 +89,9 @@ TEST(ZipStreamWriter, SameInputsGiveTheSameBytes) {
   WriteFile(scratch / "in/z.bin", RandomBytes(70000, 3));
   sfx::ZipWriteOptions options;
   ASSERT_TRUE(sfx::DosDateTime(1700000000, &options.dosDateTime));
-  const std::string first = WriteArchive(Scan(scratch / "in"), scratch / "1.zip", options);
+  const std::string first = WriteZipFile(ScanEntries(scratch / "in"), scratch / "1.zip", options);
   fs::last_write_time(scratch / "in/z.bin", fs::file_time_type::clock::now() - std::chrono::hours(5));
-  const std::string second = WriteArchive(Scan(scratch / "in"), scratch / "2.zip", options);
+  const std::string second = WriteZipFile(ScanEntries(scratch / "in"), scratch / "2.zip", options);
   EXPECT_EQ(first, second);
   EXPECT_FALSE(first.empty());
 }
@@ -133,16 +111,17 @@ TEST(ZipStreamWriter, AnyNumberOfThreadsGivesTheSameBytes) {
   WriteFile(scratch / "in/edge/over.txt", TextBytes(block + 1));
   WriteFile(scratch / "in/edge/under.txt", TextBytes(block - 1));
   for (int i = 0; i < 40; ++i) WriteFile(scratch / ("in/small/" + std::to_string(i) + ".txt"), TextBytes(100 * i));
-  const std::vector<SourceEntry> entries = Scan(scratch / "in");
+  const std::vector<SourceEntry> entries = ScanEntries(scratch / "in");
   sfx::ZipWriteOptions options;
   options.threads = 1;
-  const std::string one = WriteArchive(entries, scratch / "one.zip", options);
+  const std::string one = WriteZipFile(entries, scratch / "one.zip", options);
   for (unsigned threads : {2u, 3u, 8u}) {
     options.threads = threads;
-    EXPECT_EQ(WriteArchive(entries, scratch / "many.zip", options), one) << threads << " threads";
+    EXPECT_EQ(WriteZipFile(entries, scratch / "many.zip", options), one) << threads << " threads";
   }
-  ZipReader* reader = nullptr;
-  ASSERT_EQ(ZipOpen(one.data(), one.size(), &reader), ZipOk);
+  sfx::ZipReaderOwner owner;
+  ASSERT_EQ(owner.Open(one), ZipOk);
+  ZipReader* reader = owner.get();
   const struct {
     const char* name;
     const std::string* content;
@@ -159,7 +138,6 @@ TEST(ZipStreamWriter, AnyNumberOfThreadsGivesTheSameBytes) {
         EXPECT_EQ(info.method, c.method) << c.name;
       }
   }
-  ZipClose(reader);
   // Priming each block with the one before keeps the ratio of one stream.
   EXPECT_LT(one.size(), text.size() / 4 + noise.size() + mixed.size());
 }
@@ -218,14 +196,14 @@ TEST(ZipStreamWriter, StoredEntriesAtLevelZero) {
   WriteFile(scratch / "in/text.txt", TextBytes(50000));
   sfx::ZipWriteOptions options;
   options.level = 0;
-  const std::string archive = WriteArchive(Scan(scratch / "in"), scratch / "out.zip", options);
-  ZipReader* reader = nullptr;
-  ASSERT_EQ(ZipOpen(archive.data(), archive.size(), &reader), ZipOk);
+  const std::string archive = WriteZipFile(ScanEntries(scratch / "in"), scratch / "out.zip", options);
+  sfx::ZipReaderOwner owner;
+  ASSERT_EQ(owner.Open(archive), ZipOk);
+  ZipReader* reader = owner.get();
   ZipEntryInfo info;
   ASSERT_EQ(ZipStatEntry(reader, 0, &info), ZipOk);
   EXPECT_EQ(info.method, 0);
   EXPECT_EQ(info.compressedSize, 50000u);
-  ZipClose(reader);
 }
 
 TEST(ZipStreamWriter, ManyEntriesGetZip64EndRecords) {
@@ -236,11 +214,11 @@ TEST(ZipStreamWriter, ManyEntriesGetZip64EndRecords) {
     entries[i].folder = true;
     entries[i].attributes = 0x10;
   }
-  const std::string archive = WriteArchive(entries, scratch / "many.zip");
-  ZipReader* reader = nullptr;
-  ASSERT_EQ(ZipOpen(archive.data(), archive.size(), &reader), ZipOk);
+  const std::string archive = WriteZipFile(entries, scratch / "many.zip");
+  sfx::ZipReaderOwner owner;
+  ASSERT_EQ(owner.Open(archive), ZipOk);
+  ZipReader* reader = owner.get();
   EXPECT_EQ(ZipEntryCount(reader), 70000u);
-  ZipClose(reader);
   EXPECT_NE(archive.find(std::string("PK\x06\x06", 4)), std::string::npos);
 }
 
@@ -261,9 +239,10 @@ TEST(ZipStreamWriter, FileOver4GiBGetsZip64Sizes) {
   WriteFile(scratch / "in/z.txt", "after");
   sfx::ZipWriteOptions options;
   options.level = 1;
-  const std::string archive = WriteArchive(Scan(scratch / "in"), scratch / "big.zip", options);
-  ZipReader* reader = nullptr;
-  ASSERT_EQ(ZipOpen(archive.data(), archive.size(), &reader), ZipOk);
+  const std::string archive = WriteZipFile(ScanEntries(scratch / "in"), scratch / "big.zip", options);
+  sfx::ZipReaderOwner owner;
+  ASSERT_EQ(owner.Open(archive), ZipOk);
+  ZipReader* reader = owner.get();
   ZipEntryInfo info;
   ASSERT_EQ(ZipStatEntry(reader, 1, &info), ZipOk);
   EXPECT_STREQ(info.name, "big.bin");
@@ -275,7 +254,6 @@ TEST(ZipStreamWriter, FileOver4GiBGetsZip64Sizes) {
   std::string after;
   ASSERT_EQ(ZipExtractEntry(reader, 2, Collect, &after), ZipOk);
   EXPECT_EQ(after, "after");
-  ZipClose(reader);
 }
 
 TEST(ZipStreamWriter, ArchivePastTheLimitIsRefused) {
@@ -288,7 +266,7 @@ TEST(ZipStreamWriter, ArchivePastTheLimitIsRefused) {
   uint64_t size = 0;
   bool tooLarge = false;
   ASSERT_TRUE(out.Open(&error));
-  EXPECT_FALSE(sfx::WriteZipArchive(Scan(scratch / "in"), options, &out, &size, &tooLarge, &error));
+  EXPECT_FALSE(sfx::WriteZipArchive(ScanEntries(scratch / "in"), options, &out, &size, &tooLarge, &error));
   EXPECT_TRUE(tooLarge);
   EXPECT_NE(error.find("more than a 32-bit launcher can map"), std::string::npos) << error;
 }
@@ -296,7 +274,7 @@ TEST(ZipStreamWriter, ArchivePastTheLimitIsRefused) {
 TEST(ZipStreamWriter, FileThatChangesWhileReadIsRefused) {
   ScratchFolder scratch;
   WriteFile(scratch / "in/a.txt", TextBytes(1000));
-  std::vector<SourceEntry> entries = Scan(scratch / "in");
+  std::vector<SourceEntry> entries = ScanEntries(scratch / "in");
   WriteFile(scratch / "in/a.txt", TextBytes(2000));
   sfx::OutputFile out(scratch / "out.zip");
   std::string error;
