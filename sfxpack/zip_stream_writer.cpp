@@ -121,14 +121,9 @@ bool WriteFileData(Writer& x, BlockPipeline& blocks, size_t index, const SourceE
       return x.TooLarge();
     if (!x.out->Write(bytes, count)) return x.OutputFailed();
     compressed += count;
-    const bool last = b->last;
-    if (first && last && storeThis) {
-      w->method = kStored;
-    } else {
-      w->method = store ? kStored : kDeflated;
-    }
+    w->method = storeThis ? kStored : kDeflated;
     first = false;
-    if (last) break;
+    if (b->last) break;
   }
   w->crc = static_cast<uint32_t>(crc);
   w->compressedSize = compressed;
