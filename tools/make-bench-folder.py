@@ -8,16 +8,15 @@ import os
 import random
 import sys
 
+from sample_text import numbered_lines
+
+
+WORDS = [b'quill', b'ink', b'page', b'setup', b'folder', b'install', b'window', b'Quillane', b'release',
+         b'library', b'resource', b'document']
+
 
 def text_block(rng, size):
-    words = [b'quill', b'ink', b'page', b'setup', b'folder', b'install', b'window', b'Quillane',
-             b'release', b'library', b'resource', b'document']
-    out = bytearray()
-    line = 0
-    while len(out) < size:
-        out += b'%08d ' % line + b' '.join(rng.choice(words) for _ in range(12)) + b'\n'
-        line += 1
-    return bytes(out[:size])
+    return numbered_lines(rng, size, WORDS, 8, 12)
 
 
 def main():

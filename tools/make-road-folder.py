@@ -16,17 +16,16 @@ import stat
 import sys
 import zlib
 
+from sample_text import numbered_lines
+
 BIG = 200 << 20
 
 
+WORDS = [b'quill', b'ink', b'page', b'setup', b'folder', b'Quillane', b'release', b'resource']
+
+
 def text(rng, size):
-    words = [b'quill', b'ink', b'page', b'setup', b'folder', b'Quillane', b'release', b'resource']
-    out = bytearray()
-    line = 0
-    while len(out) < size:
-        out += b'%09d ' % line + b' '.join(rng.choice(words) for _ in range(10)) + b'\n'
-        line += 1
-    return bytes(out[:size])
+    return numbered_lines(rng, size, WORDS, 9, 10)
 
 
 def make(folder):
