@@ -19,7 +19,6 @@ namespace {
 
 typedef ResampleSizeCase SizeCase;
 
-
 // The resampler's choice for a whole-image resize with no offsets.
 ResampleMethod MethodFor(const SizeCase& c, bool highQuality) {
   const bool notEnlarging = c.sw >= c.dw && c.sh >= c.dh;

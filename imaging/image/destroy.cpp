@@ -9,7 +9,8 @@ namespace {
 // lock to go. False (after ImgNoteWaitTimeout) when locks are still held.
 bool WaitForLocks(ImageRecord* image) {
   const LONG limit = ImagingSeams.imageWaits.lockWaitMs;
-  for (LONG waited = 0; image->lockCount != 0 && waited < limit; waited += 20) Sleep(20);
+  for (LONG waited = 0; image->lockCount != 0 && waited < limit; waited += ImageWaitStepMs)
+    Sleep(ImageWaitStepMs);
   if (image->lockCount == 0) return true;
   RaiseNotification(ImgNoteWaitTimeout);
   return false;

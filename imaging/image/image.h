@@ -25,7 +25,9 @@ enum : uint32_t {
 enum : uint32_t { LockExclusive = 0x01 };
 
 enum : int32_t {
-  ImageMaxSide = 65536,
+  // The sample maps are sized for this side: their last entry is the one
+  // beyond its last column and row.
+  ImageMaxSide = SampleMapLastEntry,
   ImageMaxPixels = 250000000,
 };
 
@@ -96,6 +98,9 @@ void FaultIfForced();
 
 // Zero-fills the record from byteOffset to its end under the fault guard.
 bool ClearRecordFrom(ImageRecord* image, size_t byteOffset);
+
+// The step of the image object's waits (for an owner, for locks), in ms.
+enum : LONG { ImageWaitStepMs = 20 };
 
 // Waits while ownerThread names another live thread, 20 ms at a time, for at
 // most the seam imageWaits.ownerWaitMs; raises ImgNoteWaitTimeout when that runs out.

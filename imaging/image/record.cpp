@@ -8,8 +8,7 @@
 #include "support/fault_guard.h"
 
 void FaultIfForced() {
-  if (ImagingSeams.forcedRecordFaults > 0 && InterlockedDecrement(&ImagingSeams.forcedRecordFaults) >= 0)
-    *static_cast<volatile int*>(nullptr) = 0;
+  if (TakeForcedFailure(&ImagingSeams.forcedRecordFaults)) *static_cast<volatile int*>(nullptr) = 0;
 }
 
 bool RecordAccessible(ThreadContextRecord* context, ImageRecord* image) {
@@ -73,8 +72,8 @@ void WaitForForeignOwner(ImageRecord* image) {
       RaiseNotification(ImgNoteWaitTimeout);
       return;
     }
-    Sleep(20);
-    waited += 20;
+    Sleep(ImageWaitStepMs);
+    waited += ImageWaitStepMs;
     if (!IsThreadAlive(owner)) return;
   }
 }

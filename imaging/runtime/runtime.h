@@ -84,6 +84,13 @@ int ProbeMemory(const void* address, size_t length, bool writeBack);
 // address is bad or the callback faulted. Never changes lastError.
 int RaiseNotification(DWORD code);
 
+// Counts one forced failure off a seam counter (a failure count in
+// ImagingSeams): true while the counter was above zero. Interlocked, so that
+// of threads racing for the last forced failure only one takes it.
+inline bool TakeForcedFailure(volatile LONG* remaining) {
+  return *remaining > 0 && InterlockedDecrement(remaining) >= 0;
+}
+
 // Runs a clean-up call of the library without changing lastError, so that
 // a function reports the code of the step that failed, not of its clean-up.
 template <class F>

@@ -68,10 +68,7 @@ void ResetRecordFields(ThreadContextRecord* record) {
 }
 
 ThreadContextRecord* AllocateTable() {
-  if (ImagingSeams.tableAllocFailures > 0) {
-    InterlockedDecrement(&ImagingSeams.tableAllocFailures);
-    return nullptr;
-  }
+  if (TakeForcedFailure(&ImagingSeams.tableAllocFailures)) return nullptr;
   return static_cast<ThreadContextRecord*>(
       GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, ThreadContextCount * sizeof(ThreadContextRecord)));
 }
@@ -151,19 +148,11 @@ ThreadContextRecord* CurrentThreadContext() {
 // ---------------------------------------------------------------------------
 // The map block
 
-namespace {
-
-bool MapBlockForcedToFail() {
-  volatile long* failures = &ImagingSeams.mapBlockFailures;
-  return *failures > 0 && InterlockedDecrement(failures) >= 0;
-}
-
-}  // namespace
-
 bool EnsureMapBlock(ThreadContextRecord* context) {
   if (!context->mapBlock) {
-    HGLOBAL block =
-        MapBlockForcedToFail() ? nullptr : GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, MapBlockBytes);
+    HGLOBAL block = TakeForcedFailure(&ImagingSeams.mapBlockFailures)
+                        ? nullptr
+                        : GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, MapBlockBytes);
     if (!block) {
       context->lastError = ImgErrNoMemory;
       return false;

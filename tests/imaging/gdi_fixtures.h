@@ -8,11 +8,7 @@
 #include <vector>
 
 #include "imaging/imaging.h"
-#include "imaging/seams.h"
 #include "support/owners.h"
-
-// The import seam under the name the import tests use.
-inline volatile long& ImportForcedFailure = ImagingSeams.importForcedFailure;
 
 namespace gdi_fixtures {
 

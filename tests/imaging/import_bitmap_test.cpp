@@ -19,8 +19,8 @@ struct DestroyAtEnd {
 };
 
 struct ForcedDibitsFailure {
-  ForcedDibitsFailure() { ImportForcedFailure = ImportFailDibits; }
-  ~ForcedDibitsFailure() { ImportForcedFailure = ImportFailNone; }
+  ForcedDibitsFailure() { ImagingSeams.importForcedFailure = ImportFailDibits; }
+  ~ForcedDibitsFailure() { ImagingSeams.importForcedFailure = ImportFailNone; }
 };
 
 // Every pixel of the locked image against the fixture's pattern; alpha as
@@ -190,11 +190,11 @@ void ImportReducedOnEveryRoad(Check check) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ImportForcedFailure = c.forced;
+    ImagingSeams.importForcedFailure = c.forced;
     ImageRecord image = {};
     DestroyAtEnd cleanup{&image};
     int result = ImportBitmap(&image, static_cast<HBITMAP>(bitmap.object));
-    ImportForcedFailure = ImportFailNone;
+    ImagingSeams.importForcedFailure = ImportFailNone;
     ASSERT_EQ(result, 3);
     EXPECT_EQ(image.width, 65536);
     EXPECT_EQ(image.height, 2);

@@ -12,7 +12,6 @@
 
 namespace {
 
-
 // Channels b, g, r, a of one pixel.
 uint32_t Bgra(uint32_t b, uint32_t g, uint32_t r, uint32_t a) {
   return b | (g << 8) | (r << 16) | (a << 24);
