@@ -207,11 +207,16 @@ void ImportReducedOnEveryRoad(Check check) {
 // The result, the reduced size, and the columns that Wine's stretching
 // fills: a bare StretchBlt (and CopyImage, which stretches the same way) of
 // a 70,000-pixel row into 65,536 leaves the destination black from column
-// 4,180 on, so only the red left edge can be looked at here.
+// 4,180 on, so only the red left edge can be looked at here. The red edge
+// alone would also pass for a crop of the first 65,536 columns; column
+// 33,500, still red in a crop, is blue in a scaled picture (black under
+// Wine), and tells the two apart.
 TEST(ImportBitmap, ReducedSizeImportsAScaledPicture) {
   ImportReducedOnEveryRoad([](const ImageRecord& image) {
-    for (int y = 0; y < 2; ++y)
+    for (int y = 0; y < 2; ++y) {
       for (int x : {0, 1000, 4000}) EXPECT_EQ(PixelAt(image, x, y), 0x00FF0000u) << x << "," << y;
+      EXPECT_NE(PixelAt(image, 33500, y), 0x00FF0000u) << "cropped, not scaled: row " << y;
+    }
   });
 }
 
