@@ -19,7 +19,7 @@ void ShowHeldEntry(ProgressPacer* pacer) {
 
 // Shows a held entry text when the gate lets it through at now.
 void CatchUp(ProgressPacer* pacer, uint32_t now) {
-  if (pacer->heldNumber && PassFrameGate(&pacer->gate, now, false)) ShowHeldEntry(pacer);
+  if (pacer->heldNumber && PassGate(&pacer->gate, now, false, kReadingGateMs)) ShowHeldEntry(pacer);
 }
 
 void Pump(ProgressPacer* pacer) {
@@ -44,7 +44,7 @@ void OnEntry(void* context, uint32_t number, uint32_t count) {
   const uint32_t now = Hooks.tickCount();
   pacer->heldNumber = number;
   pacer->heldCount = count;
-  if (PassFrameGate(&pacer->gate, now, number == 1 || number == count)) ShowHeldEntry(pacer);
+  if (PassGate(&pacer->gate, now, number == 1 || number == count, kReadingGateMs)) ShowHeldEntry(pacer);
   PumpWhenDue(pacer, now);
 }
 

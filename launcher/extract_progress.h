@@ -16,7 +16,7 @@ constexpr uint32_t kProgressPumpMs = 100;
 
 // One extraction's display state; zero-filled before it starts.
 struct ProgressPacer {
-  FrameGate gate;         // the "Extracting file %i of %i" series
+  FrameGate gate;         // the "Extracting file %i of %i" series, at reading pace
   uint32_t lastPump;      // tick (ms) at the end of the last pump
   uint32_t heldNumber;    // entry whose text was held back; 0 when none
   uint32_t heldCount;
@@ -25,9 +25,9 @@ struct ProgressPacer {
 // The progress record that shows extraction through Hooks on SplashWindow:
 //  - each stage text at once, followed by a pump; an entry text held back
 //    is shown first, so a failing entry's own number precedes the failure;
-//  - "Extracting file %i of %i" at most once per kFrameGateMs, its first and
-//    last always; one held back is shown at the first report after the gate
-//    opens again, so the title trails by little more than a frame;
+//  - "Extracting file %i of %i" at most once per kReadingGateMs, its first
+//    and last always; one held back is shown at the first report after the
+//    gate opens again, so the title trails by little more than that;
 //  - the bytes written on the taskbar button;
 //  - a pump whenever kProgressPumpMs have passed since the last one.
 // The record points at pacer, which must outlive its use.

@@ -3,7 +3,7 @@
 #include <softpub.h>
 #include <wintrust.h>
 
-#include "support/path_utils.h"
+#include "support/system_library.h"
 
 namespace {
 
@@ -20,17 +20,7 @@ WinVerifyTrustFn LoadWinVerifyTrust() {
   static bool tried = false;
   if (tried) return verify;
   tried = true;
-  HMODULE module = LoadLibraryExW(L"wintrust.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!module) {
-    // Systems without the search flags refuse them; name the file in full
-    // and let its own dependencies come from its folder.
-    wchar_t path[kWidePathCapacity] = {};
-    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH ||
-        StrAppendBounded(path, kWidePathCapacity, L"\\wintrust.dll") != kStrOk)
-      return nullptr;
-    module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  }
+  HMODULE module = LoadSystemLibrary(L"wintrust.dll");
   if (!module) return nullptr;
   verify = reinterpret_cast<WinVerifyTrustFn>(
       reinterpret_cast<void*>(GetProcAddress(module, "WinVerifyTrust")));

@@ -7,7 +7,40 @@
 
 ImageRecord SplashImage = {};
 
-bool BuildSplashPicture(HINSTANCE module) {
+namespace {
+
+// The picture as decoded, at its own size, while the window lives: every
+// change of DPI scales this one, so a picture is resampled once, never a
+// scaled copy scaled again.
+HBITMAP DecodedPicture = nullptr;
+
+constexpr int kBaseDpi = 96;
+
+// Destroys an image record that did not become SplashImage.
+struct ImageOwner {
+  ImageRecord image = {};
+  ImageOwner() = default;
+  ~ImageOwner() { DestroyImage(&image); }
+  QLN_NO_COPY(ImageOwner);
+};
+
+// Imports the decoded picture into image and scales it for dpi. False when
+// the import failed; *scaled tells whether the size for dpi was reached.
+bool ImportForDpi(ImageRecord* image, int dpi, bool* scaled) {
+  *scaled = true;
+  if (!ImportBitmap(image, DecodedPicture)) return false;
+  const int rounded = RoundScreenDpi(dpi);
+  if (rounded > kBaseDpi) {
+    const int height = ScaleLengthForDpi(image->height, rounded);
+    const int width = ScaleLengthForDpi(image->width, rounded);
+    *scaled = ResizeImage(image, width, height) != 0;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool BuildSplashPicture(HINSTANCE module, int dpi) {
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(kSplashPictureId), kSplashPictureType);
   if (!found) return false;
   HGLOBAL loaded = LoadResource(module, found);
@@ -16,19 +49,27 @@ bool BuildSplashPicture(HINSTANCE module) {
   const DWORD length = SizeofResource(module, found);
   if (!bytes || !length) return false;
 
-  // The bitmap is ours from here and goes whatever the import made of it:
-  // the image holds a copy of its pixels.
-  GdiObjectOwner bitmap(DecodeJpegToBitmap(bytes, length));
-  if (!bitmap.object) return false;
-  if (!ImportBitmap(&SplashImage, static_cast<HBITMAP>(bitmap.object))) return false;
+  FreeSplashPicture();
+  DecodedPicture = DecodeJpegToBitmap(bytes, length);
+  if (!DecodedPicture) return false;
+  // A failed enlargement leaves the picture as it was; the window then
+  // simply shows it at its own size.
+  bool scaled;
+  if (ImportForDpi(&SplashImage, dpi, &scaled)) return true;
+  FreeSplashPicture();
+  return false;
+}
 
-  if (GetScreenDpi() > 96) {
-    const int height = ScaleForDpi(SplashImage.height);
-    const int width = ScaleForDpi(SplashImage.width);
-    // A failed resize leaves the picture as it was; the window then simply
-    // shows it at its own size.
-    ResizeImage(&SplashImage, width, height);
-  }
+bool RemakeSplashPicture(int dpi) {
+  if (!DecodedPicture) return false;
+  ImageOwner fresh;
+  bool scaled;
+  if (!ImportForDpi(&fresh.image, dpi, &scaled) || !scaled) return false;
+  // The records are plain: the old picture moves into the owner and goes
+  // with it.
+  const ImageRecord old = SplashImage;
+  SplashImage = fresh.image;
+  fresh.image = old;
   return true;
 }
 
@@ -40,4 +81,8 @@ void PaintSplashPicture(HDC dc, const RECT& area) {
             area.right, area.bottom);
 }
 
-void FreeSplashPicture() { DestroyImage(&SplashImage); }
+void FreeSplashPicture() {
+  DestroyImage(&SplashImage);
+  if (DecodedPicture) DeleteObject(DecodedPicture);
+  DecodedPicture = nullptr;
+}

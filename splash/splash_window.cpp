@@ -4,6 +4,7 @@
 
 #include "splash/build_date.h"
 #include "splash/splash_picture.h"
+#include "splash/user_monitor.h"
 #include "splash/window_geometry.h"
 #include "support/path_utils.h"
 
@@ -15,14 +16,34 @@ namespace {
 // border. WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX = 0x10CA0000.
 constexpr DWORD kStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-// Builds the picture and fits the window around it. -1 when there is no
-// picture, so that the window is not created.
-LRESULT CreatePicture(HWND window, const CREATESTRUCTW* creation) {
-  if (!BuildSplashPicture(creation->hInstance)) return -1;
-  SetClientSize(window, SplashImage.width, SplashImage.height);
-  CenterWindowOnMonitor(window);
+// The DPI of the window's monitor as the system reports it (not rounded):
+// its frame is sized for this one.
+int WindowDpi = 96;
+// The full rectangle of the monitor the window was created on.
+RECT WindowArea = {};
+
+// Fits the window around the picture, which CreateSplashWindow built for
+// the monitor it creates the window on. -1 when there is no picture, so
+// that the window is not created.
+LRESULT FitPicture(HWND window) {
+  if (SplashImage.width <= 0 || SplashImage.height <= 0) return -1;
+  SetClientSize(window, SplashImage.width, SplashImage.height, WindowDpi);
+  CenterWindowOnMonitor(window, &WindowArea);
   BringWindowToTop(window);
   BringWindowToTop(window);
+  return 0;
+}
+
+// The window was dragged to a monitor of another DPI, or that monitor's
+// scale changed: the picture is made anew for the new DPI (a failure keeps
+// the one it has), the window takes the suggested place with the frame of
+// the new DPI around the picture, and the picture is painted whole.
+LRESULT FollowDpi(HWND window, WPARAM wParam, const RECT* suggested) {
+  WindowDpi = LOWORD(wParam);
+  RemakeSplashPicture(WindowDpi);
+  const POINT corner = {suggested->left, suggested->top};
+  SetClientSize(window, SplashImage.width, SplashImage.height, WindowDpi, &corner);
+  InvalidateRect(window, nullptr, FALSE);
   return 0;
 }
 
@@ -41,7 +62,9 @@ void PaintPicture(HWND window) {
 LRESULT CALLBACK SplashWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      return CreatePicture(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
+      return FitPicture(window);
+    case WM_DPICHANGED:
+      return FollowDpi(window, wParam, reinterpret_cast<const RECT*>(lParam));
     case WM_DESTROY:
       // Later pumps meet the quit message and return at once; the sequence
       // carries on without a window.
@@ -85,18 +108,32 @@ void RegisterSplashClass(HINSTANCE module) {
 
 }  // namespace
 
-// Registers the class, creates, shows and paints the window. Returns 1 when
-// the window exists, else 0. SplashWindow owns nothing: the window lives
-// until DestroyWindow or its close button.
+// Registers the class, builds the picture for the user's monitor, creates
+// the window there, centred, and shows and paints it. Returns 1 when the
+// window exists, else 0. SplashWindow owns nothing: the window lives until
+// DestroyWindow or its close button.
 int CreateSplashWindow(HINSTANCE module) {
   RegisterSplashClass(module);
   wchar_t title[kTitleCapacity];
   StrCopyBounded(title, kTitleCapacity, L"Installing Quillane 5.09.01 (");
   AppendBuildDate(title);
   StrAppendBounded(title, kTitleCapacity, L")");
-  SplashWindow = CreateWindowExW(0, kSplashClassName, title, kStyle, 0, 0, 100, 100, nullptr, nullptr,
+  // Created where it will stay: a window created elsewhere and moved to a
+  // monitor of another DPI would be told of the change inside its own
+  // creation, and would have been scaled once for nothing.
+  const UserMonitor monitor = FindUserMonitor();
+  WindowDpi = monitor.dpi;
+  WindowArea = monitor.area;
+  if (!BuildSplashPicture(module, monitor.dpi)) return 0;
+  const RECT place = CentredWindowRect(monitor.area, SplashImage.width, SplashImage.height, kStyle, 0,
+                                       monitor.dpi);
+  SplashWindow = CreateWindowExW(0, kSplashClassName, title, kStyle, place.left, place.top,
+                                 place.right - place.left, place.bottom - place.top, nullptr, nullptr,
                                  module, nullptr);
-  if (!SplashWindow) return 0;
+  if (!SplashWindow) {
+    FreeSplashPicture();
+    return 0;
+  }
   ShowWindow(SplashWindow, SW_SHOWNORMAL);
   UpdateWindow(SplashWindow);
   return SplashWindow != nullptr;

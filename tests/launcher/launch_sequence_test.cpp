@@ -607,8 +607,9 @@ class Pacing : public Sequence {
   }
   // Checks the pacing of an extraction whose entries were reported at
   // reportedMs_: first and last entry texts shown, at most one text per
-  // frame besides those two, none trailing its entry by more than 100 ms,
-  // and a pump at least every 100 ms.
+  // 100 ms besides those two, none trailing its entry by more than 100 ms
+  // and the step of the report that let it through, and a pump at least
+  // every 100 ms.
   void ExpectPaced(uint32_t count) {
     const std::vector<Shown> texts = During(kEntryPrefix);
     ASSERT_GE(texts.size(), 2u);
@@ -616,9 +617,9 @@ class Pacing : public Sequence {
     EXPECT_EQ(texts.front().text, kEntryPrefix + std::wstring(L"1") + of);
     EXPECT_EQ(texts.back().text, kEntryPrefix + std::to_wstring(count) + of);
     const double span = reportedMs_.back() - reportedMs_.front();
-    EXPECT_LE(texts.size(), span / 16 + 2) << "over " << span << " ms";
+    EXPECT_LE(texts.size(), span / 100 + 2) << "over " << span << " ms";
     for (size_t i = 1; i + 1 < texts.size(); ++i)
-      EXPECT_GE(texts[i].ms - texts[i - 1].ms, 16.0) << "text " << i;
+      EXPECT_GE(texts[i].ms - texts[i - 1].ms, 100.0) << "text " << i;
     for (uint32_t n = 1; n <= count; ++n) {
       const double reported = reportedMs_[n - 1];
       double shown = -1;
@@ -628,7 +629,7 @@ class Pacing : public Sequence {
           break;
         }
       ASSERT_GE(shown, reported) << "entry " << n << " never shown";
-      EXPECT_LE(shown - reported, 100.0) << "entry " << n;
+      EXPECT_LE(shown - reported, 100.0 + maxStepMs_) << "entry " << n;
     }
     const std::vector<Shown> pumps = During(L"pump 0");
     ASSERT_FALSE(pumps.empty());
@@ -640,7 +641,7 @@ class Pacing : public Sequence {
   uint32_t maxStepMs_ = 1;
 };
 
-TEST_F(Pacing, ManySmallEntriesReachTheTitleAtThePaceOfTheScreen) {
+TEST_F(Pacing, ManySmallEntriesReachTheTitleAtReadingPace) {
   const uint32_t count = 2000;
   Stage(0, L"Finding setup archive ...");
   Stage(0, L"Loading setup archive ...");
@@ -675,7 +676,7 @@ TEST_F(Pacing, ManySmallEntriesReachTheTitleAtThePaceOfTheScreen) {
 TEST_F(Pacing, ATextHeldBackAppearsWithinOneLargeEntry) {
   Stage(0, L"Extracting files ...");
   Entry(0, 1, 3);
-  Entry(2, 2, 3);  // within the frame of the first: held back
+  Entry(2, 2, 3);  // within 100 ms of the first: held back
   maxStepMs_ = 7;
   for (uint32_t piece = 1; piece <= 100; ++piece) Bytes(7, piece * 262144, 101 * 262144);
   Entry(1, 3, 3);

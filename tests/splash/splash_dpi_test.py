@@ -12,6 +12,9 @@ For each screen DPI (LogPixels of the prefix, put back afterwards):
     window's picture one to one; at 144 DPI it also dumps the decoded picture
     and the client area, and here the client area is compared with Pillow's
     bilinear enlargement of the same decoded picture.
+At 96 DPI the picture test also sends its window the system's message for a
+change of DPI, for 144, 120 and back to 96 DPI, and dumps the client area
+after each; the enlarged ones are compared with Pillow's in the same way.
 Changing LogPixels changes it for every program of the prefix, so this test
 runs alone.
 """
@@ -105,19 +108,28 @@ def read_dump(path):
         return Image.frombytes("RGB", (width, height), f.read(), "raw", "BGRX")
 
 
-def compare_with_pillow(work):
+def compare_with_pillow(work, screen_dump, what):
     decoded = read_dump(os.path.join(work, "decoded.bgra"))
-    screen = read_dump(os.path.join(work, "screen.bgra"))
+    screen = read_dump(os.path.join(work, screen_dump))
     reference = decoded.resize(screen.size, Image.BILINEAR)
     diffs = sorted(abs(a - b) for p, q in zip(screen.getdata(), reference.getdata())
                    for a, b in zip(p, q))
     mean = sum(diffs) / len(diffs)
     p99 = diffs[int(len(diffs) * 0.99)]
-    print("144 DPI: client %dx%d against Pillow's bilinear enlargement of %dx%d: "
+    print("%s: client %dx%d against Pillow's bilinear enlargement of %dx%d: "
           "mean absolute difference %.2f, 99th percentile %d" %
-          (screen.size + decoded.size + (mean, p99)))
-    check(mean <= 2.0, "mean difference %.2f above 2" % mean)
-    check(p99 <= 16, "99th percentile %d above 16" % p99)
+          ((what,) + screen.size + decoded.size + (mean, p99)))
+    check(mean <= 2.0, "%s: mean difference %.2f above 2" % (what, mean))
+    check(p99 <= 16, "%s: 99th percentile %d above 16" % (what, p99))
+
+
+def picture_test(work, name, dpi, test):
+    """Runs one test of the picture test program, dumping into work."""
+    env = dict(os.environ, QLN_PICTURE_DUMP=winpath(work), GTEST_FILTER="SplashPicture." + test)
+    log = os.path.join(work, "%s-%d.log" % (name, dpi))
+    status = wine([os.path.join(BUILD, "tests", "splash_picture_test.exe")], log, env)
+    check(status == 0, "%d DPI: the picture test %s failed (%s)" % (dpi, test, log))
+    return status == 0
 
 
 def main():
@@ -136,13 +148,13 @@ def main():
                       (dpi, name, client, expected[name]))
                 check(centred(fields), "%d DPI, %s launcher: not centred on the monitor: %s" %
                       (dpi, name, fields))
-            env = dict(os.environ, QLN_PICTURE_DUMP=winpath(work),
-                       GTEST_FILTER="SplashPicture.ClientIsThePictureAtTheScreenDpi")
-            log = os.path.join(work, "picture-%d.log" % dpi)
-            status = wine([os.path.join(BUILD, "tests", "splash_picture_test.exe")], log, env)
-            check(status == 0, "%d DPI: the picture test failed (%s)" % (dpi, log))
-            if dpi == 144 and status == 0:
-                compare_with_pillow(work)
+            if picture_test(work, "picture", dpi, "ClientIsThePictureAtTheScreenDpi") and dpi == 144:
+                compare_with_pillow(work, "screen.bgra", "144 DPI")
+            if dpi == 96 and picture_test(work, "dpi-change", dpi,
+                                          "DpiChangeRemakesThePictureFromTheDecodedOne"):
+                for new_dpi in (144, 120):
+                    compare_with_pillow(work, "screen-%d.bgra" % new_dpi,
+                                        "told of %d DPI" % new_dpi)
     finally:
         set_dpi(work, original)
     if failures:

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "imaging/image/image.h"
+#include "imaging/seams.h"
 #include "splash/jpeg_decode.h"
 #include "splash/message_pump.h"
 #include "splash/screen_dpi.h"
@@ -235,6 +236,70 @@ TEST_F(SplashPicture, SmallPaintRedrawsItsRectangleOnly) {
   Pixels fill = image;
   for (uint32_t& p : fill.rgb) p = 0xFF00FF;
   EXPECT_EQ(Differences(screen, fill, small, true), 0) << "nothing outside it was drawn";
+}
+
+// Told of a new DPI (Wine never tells, and reports one DPI for every
+// monitor: the message is sent here as the system would send it), the
+// window takes the suggested place and the picture made for that DPI from
+// the decoded one; back at 96 DPI that is the decoded picture itself. With
+// QLN_PICTURE_DUMP the client area at each DPI is written as
+// screen-<dpi>.bgra for the comparison with Pillow's bilinear enlargement.
+TEST_F(SplashPicture, DpiChangeRemakesThePictureFromTheDecodedOne) {
+  const Pixels decoded = DecodedPicture();
+  ASSERT_GT(decoded.width, 0);
+  struct Step {
+    int dpi;
+    POINT corner;
+  };
+  const Step steps[] = {{144, {40, 30}}, {120, {70, 50}}, {96, {110, 80}}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.dpi);
+    const int width = ScaleLengthForDpi(decoded.width, step.dpi);
+    const int height = ScaleLengthForDpi(decoded.height, step.dpi);
+    // The system suggests the window's rectangle scaled linearly.
+    RECT suggested = {step.corner.x, step.corner.y, step.corner.x + width + 20,
+                      step.corner.y + height + 40};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(step.dpi, step.dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+    Settle();
+    RECT frame, client;
+    GetWindowRect(window, &frame);
+    GetClientRect(window, &client);
+    EXPECT_EQ(frame.left, step.corner.x);
+    EXPECT_EQ(frame.top, step.corner.y);
+    EXPECT_EQ(client.right, width);
+    EXPECT_EQ(client.bottom, height);
+    EXPECT_EQ(SplashImage.width, width);
+    EXPECT_EQ(SplashImage.height, height);
+    const Pixels screen = ScreenClient(window);
+    EXPECT_EQ(Differences(screen, ImagePixels(&SplashImage)), 0) << "the screen shows other pixels";
+    if (step.dpi == 96) {
+      EXPECT_EQ(Differences(screen, decoded), 0) << "at 96 DPI the decoded picture is shown as it is";
+    }
+    WriteDump(("screen-" + std::to_string(step.dpi) + ".bgra").c_str(), screen);
+  }
+  WriteDump("decoded.bgra", decoded);
+}
+
+// A picture that cannot be made for the new DPI leaves the one the window
+// has: it still takes the suggested place, around the old picture.
+TEST_F(SplashPicture, AFailedRemakeKeepsThePicture) {
+  const ImageRecord before = SplashImage;
+  ImagingSeams.createForcedFailure = CreateFailDib;
+  RECT suggested = {60, 45, 60 + 700, 45 + 420};
+  SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  ImagingSeams.createForcedFailure = CreateFailNone;
+  Settle();
+  EXPECT_EQ(SplashImage.pixels, before.pixels);
+  EXPECT_EQ(SplashImage.width, before.width);
+  RECT frame, client;
+  GetWindowRect(window, &frame);
+  GetClientRect(window, &client);
+  EXPECT_EQ(frame.left, 60);
+  EXPECT_EQ(frame.top, 45);
+  EXPECT_EQ(client.right, before.width);
+  EXPECT_EQ(client.bottom, before.height);
+  EXPECT_EQ(Differences(ScreenClient(window), ImagePixels(&SplashImage)), 0);
 }
 
 // WM_DESTROY frees the picture: the record is empty again.

@@ -1,5 +1,6 @@
-// The splash window: class, styles, title, status text and closing; and the
-// build date in its title.
+// The splash window: class, styles, title, status text and closing; the
+// monitor it opens on and the DPI it takes from there; and the build date
+// in its title.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -7,7 +8,9 @@
 
 #include "splash/build_date.h"
 #include "splash/message_pump.h"
+#include "splash/splash_picture.h"
 #include "splash/splash_window.h"
+#include "splash/user_monitor.h"
 
 namespace {
 
@@ -102,6 +105,136 @@ TEST(SplashWindow, CreatesTitlesAndCloses) {
   EXPECT_EQ(PumpMessages(), 0);
   MSG m;
   while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
+
+// Two monitors side by side for the monitor seam: the primary at 96 DPI and
+// a larger one at 144 DPI to its right, standing 200 pixels higher.
+const HMONITOR kPrimary = reinterpret_cast<HMONITOR>(0x10041);
+const HMONITOR kSecond = reinterpret_cast<HMONITOR>(0x20043);
+const HWND kWindowOnPrimary = reinterpret_cast<HWND>(0x30010);
+const HWND kWindowOnSecond = reinterpret_cast<HWND>(0x30020);
+const HWND kWindowOffScreen = reinterpret_cast<HWND>(0x30030);
+constexpr RECT kPrimaryArea = {0, 0, 1920, 1080};
+constexpr RECT kSecondArea = {1920, -200, 4800, 1420};
+
+// What the stand-ins answer in one case.
+struct World {
+  DWORD startupFlags;
+  HANDLE startupOutput;
+  HWND foreground;
+  bool cursorKnown;
+  POINT cursor;
+  bool perMonitorDpi;  // false: a system before Windows 8.1
+};
+World Now;
+
+void WINAPI FakeStartupInfo(STARTUPINFOW* out) {
+  out->dwFlags = Now.startupFlags;
+  out->hStdOutput = Now.startupOutput;
+}
+HWND WINAPI FakeForeground() { return Now.foreground; }
+HMONITOR WINAPI FakeMonitorFromWindow(HWND window, DWORD) {
+  return window == kWindowOnPrimary ? kPrimary : window == kWindowOnSecond ? kSecond : nullptr;
+}
+BOOL WINAPI FakeCursorPos(POINT* out) {
+  *out = Now.cursor;
+  return Now.cursorKnown;
+}
+HMONITOR WINAPI FakeMonitorFromPoint(POINT p, DWORD flags) {
+  if (PtInRect(&kPrimaryArea, p)) return kPrimary;
+  if (PtInRect(&kSecondArea, p)) return kSecond;
+  return flags == MONITOR_DEFAULTTOPRIMARY ? kPrimary : nullptr;
+}
+BOOL WINAPI FakeMonitorInfo(HMONITOR monitor, MONITORINFO* out) {
+  if (out->cbSize != sizeof(MONITORINFO)) return FALSE;
+  if (monitor != kPrimary && monitor != kSecond) return FALSE;
+  out->rcMonitor = monitor == kPrimary ? kPrimaryArea : kSecondArea;
+  out->rcWork = out->rcMonitor;
+  out->rcWork.bottom -= 40;
+  out->dwFlags = monitor == kPrimary ? MONITORINFOF_PRIMARY : 0;
+  return TRUE;
+}
+int FakeMonitorDpi(HMONITOR monitor) {
+  if (!Now.perMonitorDpi) return 0;
+  return monitor == kSecond ? 144 : 96;
+}
+
+class MonitorSeamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MonitorSeam seam = RealMonitorSeam();
+    seam.startupInfo = FakeStartupInfo;
+    seam.foregroundWindow = FakeForeground;
+    seam.monitorFromWindow = FakeMonitorFromWindow;
+    seam.cursorPos = FakeCursorPos;
+    seam.monitorFromPoint = FakeMonitorFromPoint;
+    seam.monitorInfo = FakeMonitorInfo;
+    seam.monitorDpi = FakeMonitorDpi;
+    MonitorHooks = seam;
+  }
+  void TearDown() override {
+    MonitorHooks = RealMonitorSeam();
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+};
+
+// The window opens on the user's monitor, with the picture (420 x 240) at
+// that monitor's DPI, centred on the monitor's full rectangle.
+TEST_F(MonitorSeamTest, TheWindowOpensOnTheUsersMonitorAtItsDpi) {
+  const HANDLE secondAsHandle = reinterpret_cast<HANDLE>(kSecond);
+  const HANDLE aFile = reinterpret_cast<HANDLE>(0x44);
+  const POINT onPrimary = {100, 900}, onSecond = {2000, -100}, nowhere = {-500, -500};
+  struct Case {
+    const char* what;
+    World world;
+    HMONITOR monitor;
+    SIZE client;
+  };
+  const Case cases[] = {
+      {"the shell's monitor before the foreground window's",
+       {0, secondAsHandle, kWindowOnPrimary, true, onPrimary, true}, kSecond, {630, 360}},
+      {"the shell's monitor with the flag the shell sets beside it",
+       {0x400, secondAsHandle, kWindowOnPrimary, true, onPrimary, true}, kSecond, {630, 360}},
+      {"standard handles given: hStdOutput is no monitor",
+       {STARTF_USESTDHANDLES, secondAsHandle, kWindowOnPrimary, true, onSecond, true}, kPrimary, {420, 240}},
+      {"a start-up handle that is no monitor",
+       {0, aFile, kWindowOnSecond, true, onPrimary, true}, kSecond, {630, 360}},
+      {"the foreground window on the primary monitor",
+       {0, nullptr, kWindowOnPrimary, true, onSecond, true}, kPrimary, {420, 240}},
+      {"the foreground window on the second monitor",
+       {0, nullptr, kWindowOnSecond, true, onPrimary, true}, kSecond, {630, 360}},
+      {"no foreground window: the cursor's monitor",
+       {0, nullptr, nullptr, true, onSecond, true}, kSecond, {630, 360}},
+      {"a foreground window on no monitor: the cursor's monitor",
+       {0, nullptr, kWindowOffScreen, true, onSecond, true}, kSecond, {630, 360}},
+      {"no foreground window, the cursor on no monitor: the primary",
+       {0, nullptr, nullptr, true, nowhere, true}, kPrimary, {420, 240}},
+      {"no foreground window, no cursor: the primary",
+       {0, nullptr, nullptr, false, onSecond, true}, kPrimary, {420, 240}},
+      // Before Windows 8.1 every monitor has the system's DPI (96 here).
+      {"no per-monitor DPI: the second monitor at the system's DPI",
+       {0, secondAsHandle, nullptr, false, onPrimary, false}, kSecond, {420, 240}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Now = c.world;
+    EXPECT_EQ(FindUserMonitor().monitor, c.monitor);
+    ASSERT_TRUE(CreateSplashWindow(GetModuleHandleW(nullptr)));
+    HWND window = SplashWindow;
+    RECT client, frame;
+    GetClientRect(window, &client);
+    GetWindowRect(window, &frame);
+    EXPECT_EQ(client.right, c.client.cx);
+    EXPECT_EQ(client.bottom, c.client.cy);
+    EXPECT_EQ(SplashImage.width, c.client.cx);
+    const RECT& area = c.monitor == kPrimary ? kPrimaryArea : kSecondArea;
+    const LONG w = frame.right - frame.left, h = frame.bottom - frame.top;
+    EXPECT_EQ(frame.left, (area.left + area.right) / 2 - (w + 1) / 2);
+    EXPECT_EQ(frame.top, (area.top + area.bottom) / 2 - (h + 1) / 2);
+    DestroyWindow(window);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "splash/user_monitor.h"
 #include "splash/window_geometry.h"
 
 namespace {
@@ -84,6 +85,55 @@ TEST(SetClientSize, ReachesTheSizeThroughItsGuessAndCorrections) {
   EXPECT_FALSE(SetClientSize(nullptr, 10, 10));
 }
 
+// A system that knows frames per DPI: the test frame of {3, 22, 3, 3} at
+// 96 DPI, scaled to the DPI asked for.
+bool ScaledTestFrame(RECT* rect, DWORD, DWORD, int dpi) {
+  rect->left -= 3 * dpi / 96;
+  rect->top -= 22 * dpi / 96;
+  rect->right += 3 * dpi / 96;
+  rect->bottom += 3 * dpi / 96;
+  return true;
+}
+bool NoFramesPerDpi(RECT*, DWORD, DWORD, int) { return false; }
+
+// With the window's DPI the first guess is the frame at that DPI, with no
+// measuring move before it; where the system knows no such frames, or no DPI
+// is given, the frame is measured as before.
+TEST(SetClientSize, GuessesTheFrameAtTheWindowsDpi) {
+  struct Case {
+    const char* what;
+    bool (*frameForDpi)(RECT*, DWORD, DWORD, int);
+    int dpi;
+    int moves;
+  };
+  const Case cases[] = {
+      {"the frame at the window's DPI", ScaledTestFrame, 96, 1},
+      // The system's frame for 192 DPI is larger than the window's: one
+      // correction takes the difference off.
+      {"a frame that differs from the guess", ScaledTestFrame, 192, 2},
+      {"no frames per DPI", NoFramesPerDpi, 144, 2},
+      {"no DPI given", ScaledTestFrame, 0, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MonitorHooks.frameForDpi = c.frameForDpi;
+    HWND window = FramedWindow({3, 22, 3, 3, 0});
+    ASSERT_NE(window, nullptr);
+    const POINT corner = {37, 41};
+    EXPECT_TRUE(SetClientSize(window, 301, 199, c.dpi, &corner));
+    RECT client, frame;
+    GetClientRect(window, &client);
+    GetWindowRect(window, &frame);
+    EXPECT_EQ(client.right, 301);
+    EXPECT_EQ(client.bottom, 199);
+    EXPECT_EQ(frame.left, 37);
+    EXPECT_EQ(frame.top, 41);
+    EXPECT_EQ(Moves, c.moves);
+    DestroyWindow(window);
+  }
+  MonitorHooks = RealMonitorSeam();
+}
+
 TEST(CenterWindowOnMonitor, CentresOnTheMonitorRectangle) {
   HWND window = FramedWindow({0, 0, 0, 0, 0});
   ASSERT_NE(window, nullptr);
@@ -102,6 +152,13 @@ TEST(CenterWindowOnMonitor, CentresOnTheMonitorRectangle) {
     EXPECT_EQ(placed.top, (m.top + m.bottom) / 2 - (size.cy + 1) / 2);
     EXPECT_EQ(placed.right - placed.left, size.cx);
   }
+  // A given rectangle, another monitor's, instead of the nearest monitor.
+  const RECT other = {1920, -200, 4800, 1420};
+  EXPECT_TRUE(CenterWindowOnMonitor(window, &other));
+  RECT placed;
+  GetWindowRect(window, &placed);
+  EXPECT_EQ(placed.left, 3360 - 200);
+  EXPECT_EQ(placed.top, 610 - 150);
   DestroyWindow(window);
   EXPECT_FALSE(CenterWindowOnMonitor(window));
   EXPECT_FALSE(CenterWindowOnMonitor(nullptr));

@@ -1,0 +1,10 @@
+// DLLs that the program does not import but looks up when the system has
+// them, loaded from the system folder only.
+#pragma once
+#include <windows.h>
+
+// Loads name (a bare file name such as L"shcore.dll") from the system
+// folder, never from the program's folder or the current directory. Null
+// when the system has no such DLL. The module stays loaded for the life of
+// the process: callers keep the functions they look up in it.
+HMODULE LoadSystemLibrary(const wchar_t* name);
