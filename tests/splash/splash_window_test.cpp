@@ -108,6 +108,24 @@ TEST(SplashWindow, CreatesTitlesAndCloses) {
   }
 }
 
+// The program carries the launcher's manifest: the system reads it as
+// aware of each monitor's own DPI (without the dpiAwareness element it would
+// read dpiAware alone: aware of the system DPI). Wine tells the two kinds of
+// per-monitor awareness apart in no call, so the second kind that Windows
+// gets from "PerMonitorV2" is not seen here. The calls are Windows 10's,
+// looked up as the launcher looks up its own.
+TEST(SplashWindow, TheManifestAsksForPerMonitorAwareness) {
+  using ContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)();
+  using AwarenessFn = int(WINAPI*)(DPI_AWARENESS_CONTEXT);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  auto current = reinterpret_cast<ContextFn>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "GetThreadDpiAwarenessContext")));
+  auto awareness = reinterpret_cast<AwarenessFn>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+  ASSERT_TRUE(current && awareness);
+  EXPECT_EQ(awareness(current()), 2);  // DPI_AWARENESS_PER_MONITOR_AWARE
+}
+
 // Two monitors side by side for the monitor seam: the primary at 96 DPI and
 // a larger one at 144 DPI to its right, standing 200 pixels higher.
 const HMONITOR kPrimary = reinterpret_cast<HMONITOR>(0x10041);
