@@ -13,6 +13,9 @@ namespace {
 // Start errors the MinGW headers do not name.
 constexpr DWORD kErrorVirusInfected = 225;               // ERROR_VIRUS_INFECTED
 constexpr DWORD kErrorIntegrityPolicyViolation = 4551;   // ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION
+constexpr DWORD kErrorMachineTypeMismatch = 216;         // ERROR_EXE_MACHINE_TYPE_MISMATCH
+constexpr DWORD kErrorSideBySideConfiguration = 14001;   // ERROR_SXS_CANT_GEN_ACTCTX
+constexpr DWORD kErrorInvalidImageHash = 577;            // ERROR_INVALID_IMAGE_HASH
 
 constexpr wchar_t kUnableToRun[] =
     L"Setup was unable to run the installer binary 'Setup.exe'.\n"
@@ -60,6 +63,9 @@ bool IsFinalStartError(DWORD error) {
     case kErrorIntegrityPolicyViolation:   // 4551
     case kErrorVirusInfected:              // 225
     case ERROR_BAD_EXE_FORMAT:             // 193
+    case kErrorMachineTypeMismatch:        // 216
+    case kErrorSideBySideConfiguration:    // 14001
+    case kErrorInvalidImageHash:           // 577
       return true;
   }
   return false;

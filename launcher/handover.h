@@ -21,9 +21,12 @@ constexpr wchar_t kInstallerErrorCaption[] = L"Installer Error";
 // True for a start error that no retry can change: the user declined the
 // elevation prompt (ERROR_CANCELLED), policy (ERROR_ACCESS_DISABLED_BY_POLICY)
 // or application control (ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION) forbids
-// the program, a scanner found it infected (ERROR_VIRUS_INFECTED), or it is
-// no valid program (ERROR_BAD_EXE_FORMAT). Retrying those would bring the
-// elevation prompt back again and again, or only delay the report.
+// the program, a scanner found it infected (ERROR_VIRUS_INFECTED), it is no
+// valid program (ERROR_BAD_EXE_FORMAT), a program for another processor
+// (ERROR_EXE_MACHINE_TYPE_MISMATCH), its side-by-side configuration is wrong
+// (ERROR_SXS_CANT_GEN_ACTCTX), or code integrity refuses its image hash
+// (ERROR_INVALID_IMAGE_HASH). Retrying those would bring the elevation
+// prompt back again and again, or only delay the report by a minute.
 bool IsFinalStartError(DWORD error);
 
 // The launcher's exit code after a start that failed with error: 1223

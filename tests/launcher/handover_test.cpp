@@ -293,6 +293,9 @@ TEST_F(Handover, StartErrorsThatNoRetryCanChangeAreReportedAtOnce) {
       {"blocked by application control", {4551}, 1, true, 0, -99},
       {"found infected", {225}, 1, true, 0, -99},
       {"not a valid program", {ERROR_BAD_EXE_FORMAT}, 1, true, 0, -99},
+      {"a program for another processor", {216}, 1, true, 0, -99},
+      {"a wrong side-by-side configuration", {14001}, 1, true, 0, -99},
+      {"an image hash code integrity refuses", {577}, 1, true, 0, -99},
       {"declined after a sharing violation", {ERROR_SHARING_VIOLATION, ERROR_CANCELLED}, 2, true, 0, 1223},
       {"sharing violation twice", {ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION}, 3, false, 1, 0},
   };
@@ -329,7 +332,7 @@ TEST(StartErrors, OnlyTheFinalOnesStopTheRetries) {
     EXPECT_FALSE(IsFinalStartError(error)) << error;
     EXPECT_EQ(ExitCodeForStartError(error), -99) << error;
   }
-  for (DWORD error : {1223u, 1260u, 4551u, 225u, 193u}) EXPECT_TRUE(IsFinalStartError(error)) << error;
+  for (DWORD error : {1223u, 1260u, 4551u, 225u, 193u, 216u, 14001u, 577u}) EXPECT_TRUE(IsFinalStartError(error)) << error;
 }
 
 }  // namespace
