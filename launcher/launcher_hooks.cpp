@@ -22,6 +22,7 @@ LauncherHooks RealLauncherHooks() {
   hooks.moveFileEx = MoveFileExW;
   hooks.getUserObjectInformation = GetUserObjectInformationW;
   hooks.msgWaitForMultipleObjects = MsgWaitForMultipleObjects;
+  hooks.processIdToSessionId = ProcessIdToSessionId;
   return hooks;
 }
 
@@ -30,6 +31,11 @@ LauncherHooks Hooks = RealLauncherHooks();
 bool FailureBoxesCanBeSeen = true;
 
 void NoteWhetherBoxesCanBeSeen() {
+  DWORD session = 1;
+  if (Hooks.processIdToSessionId(GetCurrentProcessId(), &session) && session == 0) {
+    FailureBoxesCanBeSeen = false;
+    return;
+  }
   USEROBJECTFLAGS flags = {};
   DWORD needed = 0;
   HWINSTA station = GetProcessWindowStation();

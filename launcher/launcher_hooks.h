@@ -36,6 +36,12 @@ struct LauncherHooks {
   // tests run it on a virtual clock.
   DWORD(WINAPI* msgWaitForMultipleObjects)(DWORD count, const HANDLE* handles, BOOL waitAll,
                                            DWORD milliseconds, DWORD wakeMask);
+
+  // --- Session, trust rounds, workspace names and the wait after the
+  // installer: what Wine cannot show (session 0, other accounts, moved
+  // folders) is stood in for through these.
+  // The launcher's session (NoteWhetherBoxesCanBeSeen): Wine has no session 0.
+  BOOL(WINAPI* processIdToSessionId)(DWORD processId, DWORD* sessionId);
 };
 
 extern LauncherHooks Hooks;
@@ -47,17 +53,21 @@ LauncherHooks RealLauncherHooks();
 // MB_SETFOREGROUND | MB_TOPMOST.
 constexpr UINT kFailureBoxFlags = 0x00051030;
 
-// False when the process's window station is not visible: a service's or a
-// deployment tool's session (session 0), whose desktop nobody sees. A box
+// False when the process runs in session 0 or its window station is not
+// visible: a service's or a deployment tool's session, whose desktop nobody
+// sees. A box
 // there would wait for an OK that never comes, holding the clean-up and the
 // exit code back until the tool gives up, so failure boxes are skipped and
 // the run ends as it would after the box. True until NoteWhetherBoxesCanBeSeen
 // has run.
 extern bool FailureBoxesCanBeSeen;
 
-// Reads the flags of the process's window station once, at start, and sets
-// FailureBoxesCanBeSeen from WSF_VISIBLE. A station whose flags cannot be
-// read counts as visible: a box too many beats a failure nobody is told of.
+// Reads the process's session and the flags of its window station once, at
+// start, and sets FailureBoxesCanBeSeen. Session 0 is never seen, whatever
+// its station says: its interactive station still reports WSF_VISIBLE,
+// although since Windows Vista no user's desktop shows it. Elsewhere
+// WSF_VISIBLE decides, and a station whose flags cannot be read counts as
+// visible: a box too many beats a failure nobody is told of.
 void NoteWhetherBoxesCanBeSeen();
 
 // Shows one failure box, unless nobody could see it; its answer is not read. A destroyed owner is

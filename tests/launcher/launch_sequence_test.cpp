@@ -516,6 +516,47 @@ TEST_F(Sequence, WindowStationFlagsDecideOnceAtStart) {
   EXPECT_FALSE(FailureBoxesCanBeSeen);
 }
 
+DWORD FakeSession = 1;
+BOOL WINAPI SessionOf(DWORD, DWORD* session) {
+  if (FakeSession == static_cast<DWORD>(-1)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  *session = FakeSession;
+  return TRUE;
+}
+
+TEST_F(Sequence, SessionZeroIsNeverSeenWhateverItsStationSays) {
+  // A service's or a deployment tool's session reports its interactive
+  // station visible; only the session tells.
+  struct Case {
+    const char* name;
+    DWORD session;  // -1: cannot be read
+    bool stationVisible;
+    bool seen;
+  } cases[] = {
+      {"session 0, station visible", 0, true, false},
+      {"session 0, station invisible", 0, false, false},
+      {"a user's session, station visible", 1, true, true},
+      {"a user's session, station invisible", 2, false, false},
+      {"session unreadable, station visible", static_cast<DWORD>(-1), true, true},
+  };
+  Hooks.processIdToSessionId = SessionOf;
+  script_.locateOk = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSession = c.session;
+    Hooks.getUserObjectInformation =
+        c.stationVisible ? RealLauncherHooks().getUserObjectInformation : InvisibleStation;
+    script_.log.clear();
+    EXPECT_EQ(LauncherMain(GetModuleHandleW(nullptr), nullptr, const_cast<PWSTR>(L""), SW_SHOW), -99);
+    EXPECT_EQ(FailureBoxesCanBeSeen, c.seen);
+    EXPECT_EQ(Only(L"box Installer Not Found").size(), c.seen ? 1u : 0u);
+    EXPECT_EQ(Only(L"remove").size(), 1u) << "the same clean-up either way";
+    SplashWindow = nullptr;
+  }
+}
+
 TEST_F(Sequence, DeclinedElevationGivesItsOwnExitCode) {
   // A caller can tell the user's No from a failure.
   script_.handoverResult = 0;
