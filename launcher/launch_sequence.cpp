@@ -30,9 +30,12 @@ bool HoldInstaller(SetupRun* run) {
   return run->verifiedFile != INVALID_HANDLE_VALUE;
 }
 
-// The clock of the signature stage, for the waits on each check.
+// The clock of the signature stage, for the waits on each check, and the
+// provider flags of its next round: cache-only until a round finds that the
+// chain cannot be built from what the machine has.
 struct SignatureStage {
   uint64_t start;
+  DWORD providerFlags;
 };
 
 // Asked while a check runs: gives up at the stage's bound, and reports a
@@ -45,20 +48,31 @@ bool KeepWaitingForSignature(void* context) {
   return true;
 }
 
-// One signature check, on a worker thread while the window is served. A
+// One signature check, on a worker thread while the window is served, of
+// the held file through a duplicate of its handle of the round's own (the
+// worker may outlive the round, and the clean-up closes the held handle). A
 // file that is not held counts as not verified: what the check passes must
 // be what starts. kSignatureAbandoned when the stage's bound passed during
-// the check.
+// the check; the worker is then kept in run->abandonedCheck.
 int CheckInstaller(SetupRun* run, SignatureStage* stage) {
   if (!HoldInstaller(run)) return kSignatureFailed;
-  return RunSignatureCheck(Stages.verifyFileSignature, run->installer, KeepWaitingForSignature, stage);
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), run->verifiedFile, GetCurrentProcess(), &copy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return kSignatureFailed;
+  SignatureRound round = {run->installer, copy, stage->providerFlags, 0};
+  const int result = RunSignatureCheck(Stages.verifyFileSignature, &round, KeepWaitingForSignature,
+                                       stage, &run->abandonedCheck);
+  if (result != kSignatureAbandoned && ChainNeedsNetwork(round.trustResult))
+    stage->providerFlags &= ~kTrustCacheOnly;
+  return result;
 }
 
 // Repeats the check until it verifies. Returns false when it still has not
 // after kSignatureGiveUpSeconds, even when a check is still running then.
 bool AwaitVerifiedInstaller(SetupRun* run) {
   Hooks.setStatusText(kChecking);
-  SignatureStage stage = {Hooks.readTimestamp()};
+  SignatureStage stage = {Hooks.readTimestamp(), kTrustCacheOnly};
   Hooks.pumpMessages(0, false);
   int result = CheckInstaller(run, &stage);
   if (result == kSignatureVerified) return true;
@@ -120,6 +134,9 @@ void CleanUpSetupRun(SetupRun* run) {
     CloseHandle(run->verifiedFile);
     run->verifiedFile = INVALID_HANDLE_VALUE;
   }
+  // A check given up at the stage's bound may still read the installer
+  // through its own handle: a few seconds to end let the workspace go whole.
+  AwaitAbandonedCheck(&run->abandonedCheck, kAbandonedCheckGraceMs);
   if (run->workspaceToRemove) {
     run->workspaceToRemove = false;
     // What still resists after the wait and the retries (a file held by a

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include "launcher/signature.h"
 #include "launcher/workspace.h"
 #include "payload/extract_payload.h"
 #include "support/path_utils.h"
@@ -18,7 +19,7 @@ struct SequenceStages {
   int (*grantWorkspaceAccess)(const wchar_t* folder);
   int (*extractPayload)(HINSTANCE module, const wchar_t* folder, const ExtractProgress* progress);
   bool (*locateInstaller)(const wchar_t* workspace, wchar_t* scratch, wchar_t* installer);
-  int (*verifyFileSignature)(const wchar_t* path);
+  int (*verifyFileSignature)(SignatureRound* round);
   int (*handOverToInstaller)(const wchar_t* installer, const wchar_t* commandLine,
                              HANDLE* verifiedFile, DWORD* exitCode);
   int (*removeTree)(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter);
@@ -51,6 +52,9 @@ struct SetupRun {
   // The launcher's exit code after a failure: -99, or 1223 when the user
   // declined the installer's elevation.
   int failureExitCode;
+  // The worker of a signature check given up at the stage's bound, still
+  // running (null when none): the clean-up gives it time to end.
+  HANDLE abandonedCheck;
 };
 
 // Zero buffers, no handle, nothing made yet, the failure exit code -99.

@@ -5,6 +5,8 @@
 
 #include "support/system_library.h"
 
+static_assert(kTrustCacheOnly == WTD_CACHE_ONLY_URL_RETRIEVAL, "the cache-only provider flag");
+
 namespace {
 
 using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
@@ -49,13 +51,27 @@ int MapTrustResult(LONG result, DWORD lastError) {
   }
 }
 
-int VerifyFileSignature(const wchar_t* path) {
-  WinVerifyTrustFn verify = LoadWinVerifyTrust();
-  if (!verify || !path) return kSignatureFailed;
+bool ChainNeedsNetwork(LONG trustResult) {
+  return trustResult == CERT_E_UNTRUSTEDROOT || trustResult == CERT_E_CHAINING;
+}
 
+int VerifyFileSignature(const wchar_t* path) {
+  SignatureRound round = {path, nullptr, 0, 0};
+  return VerifyFileSignature(&round);
+}
+
+int VerifyFileSignature(SignatureRound* round) {
+  if (!round) return kSignatureFailed;
+  round->trustResult = TRUST_E_PROVIDER_UNKNOWN;
+  WinVerifyTrustFn verify = LoadWinVerifyTrust();
+  if (!verify || !round->path) return kSignatureFailed;
+
+  // The path names the file for the trust providers; with a handle given,
+  // the bytes read are those of the handle's file.
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);
-  file.pcwszFilePath = path;
+  file.pcwszFilePath = round->path;
+  file.hFile = round->file;
 
   WINTRUST_DATA data = {};
   data.cbStruct = sizeof(data);
@@ -64,10 +80,12 @@ int VerifyFileSignature(const wchar_t* path) {
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &file;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = round->providerFlags;
 
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   const LONG result = verify(nullptr, &action, &data);
   const int mapped = MapTrustResult(result, GetLastError());
+  round->trustResult = result;
 
   // The verify call keeps state for a later close; release it whatever the
   // outcome was.

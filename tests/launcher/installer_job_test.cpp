@@ -235,7 +235,7 @@ bool Found(const wchar_t*, wchar_t*, wchar_t* installer) {
   lstrcpyW(installer, R->installer.c_str());
   return true;
 }
-int Verified(const wchar_t*) { return 1; }
+int Verified(SignatureRound*) { return 1; }
 BOOL WINAPI KeepWindow(HWND, int) { return TRUE; }
 // The real handover; what the stages had reported when it returned.
 int HandOverAndLook(const wchar_t* installer, const wchar_t* line, HANDLE* file, DWORD* code) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,17 @@ struct Script {
   std::vector<double> logTimes;
   bool lockedDuringCheck = false;
   bool checkBlocks = false;  // the check never returns during the run
+  // The trust service's result per round (the last one repeats); empty:
+  // verifiesAfter decides.
+  std::vector<LONG> trustResults;
+  // What each round was given: its provider flags, and whether its handle
+  // was a duplicate of its own of the held installer.
+  std::vector<DWORD> roundFlags;
+  std::vector<bool> roundHandleSound;
+  const SetupRun* run = nullptr;
+  // A blocking check is let go once this long has passed since the stage
+  // began (0: never during the run).
+  uint64_t releaseAfterStageMs = 0;
   void Note(const std::wstring& entry) {
     log.push_back(entry);
     logTimes.push_back(static_cast<double>(nowMs - stageStartMs) / 1000.0);
@@ -102,18 +114,49 @@ bool FakeLocate(const wchar_t*, wchar_t*, wchar_t* installer) {
   lstrcpyW(installer, S->installer.c_str());
   return true;
 }
-int FakeVerify(const wchar_t* path) {
+// True when file is a handle of the round's own on the installer's file:
+// not the held handle itself, yet the same file.
+bool IsOwnCopyOfTheInstaller(HANDLE file) {
+  if (!file || file == INVALID_HANDLE_VALUE || (S->run && file == S->run->verifiedFile)) return false;
+  HANDLE named = CreateFileW(S->installer.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  BY_HANDLE_FILE_INFORMATION a = {}, b = {};
+  const bool same = named != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &a) &&
+                    GetFileInformationByHandle(named, &b) && a.nFileIndexHigh == b.nFileIndexHigh &&
+                    a.nFileIndexLow == b.nFileIndexLow && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber;
+  if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
+  return same;
+}
+void NoteRound(const SignatureRound* round) {
+  S->roundFlags.push_back(round->providerFlags);
+  S->roundHandleSound.push_back(IsOwnCopyOfTheInstaller(round->file));
+}
+int FakeVerify(SignatureRound* round) {
   S->nowMs += 30;  // a check takes a while
-  S->lockedDuringCheck = test_tree::HeldAgainstWriting(path);
-  const bool ok = S->verifiesAfter >= 0 &&
-                  static_cast<double>(S->nowMs - S->stageStartMs) / 1000.0 >= S->verifiesAfter;
+  S->lockedDuringCheck = test_tree::HeldAgainstWriting(round->path);
+  NoteRound(round);
+  bool ok;
+  if (!S->trustResults.empty()) {
+    const size_t n = std::min(S->roundFlags.size(), S->trustResults.size()) - 1;
+    round->trustResult = S->trustResults[n];
+    ok = round->trustResult == 0;
+  } else {
+    ok = S->verifiesAfter >= 0 &&
+         static_cast<double>(S->nowMs - S->stageStartMs) / 1000.0 >= S->verifiesAfter;
+    round->trustResult = ok ? 0 : static_cast<LONG>(0x800B0100);
+  }
   S->Note(ok ? L"verify 1" : L"verify 0");
   return ok ? 1 : 0;
 }
 // The real wait on the worker, with no window messages: a check that
 // returns at once ends it. While a check blocks, each slice of the wait
 // passes in virtual time only.
+HANDLE LetCheckGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 DWORD WINAPI FakeWait(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, DWORD) {
+  if (S->checkBlocks && S->releaseAfterStageMs && S->nowMs - S->stageStartMs >= S->releaseAfterStageMs) {
+    SetEvent(LetCheckGo);
+    S->checkBlocks = false;
+  }
   const DWORD woke = WaitForMultipleObjects(count, handles, all, S->checkBlocks ? 0 : 10000);
   if (woke == WAIT_TIMEOUT) {
     S->nowMs += ms;
@@ -125,13 +168,22 @@ DWORD WINAPI FakeWait(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, DW
 // of the trust service does behind a proxy that drops traffic. It touches
 // nothing of the test's, which may be gone by the time it is let go.
 HANDLE CheckStarted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-HANDLE LetCheckGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-int BlockingVerify(const wchar_t*) {
+int BlockingVerify(SignatureRound*) {
   SetEvent(CheckStarted);
   WaitForSingleObject(LetCheckGo, INFINITE);
   return 1;
 }
-int VerifyAfterThreeSeconds(const wchar_t*) {
+// The first round finds no trusted root in the machine's stores; the
+// second, allowed the network, blocks until let go.
+int RootThenBlockingNetwork(SignatureRound* round) {
+  NoteRound(round);
+  if (S->roundFlags.size() == 1) {
+    round->trustResult = static_cast<LONG>(0x800B0109);
+    return -1;
+  }
+  return BlockingVerify(round);
+}
+int VerifyAfterThreeSeconds(SignatureRound*) {
   SetEvent(CheckStarted);
   Sleep(3000);
   return 1;
@@ -208,7 +260,10 @@ class Sequence : public ::testing::Test {
   int Run(const wchar_t* line = L"/quiet") {
     SetupRun run;
     InitSetupRun(&run);
+    script_.run = &run;
     const int result = RunSetupSequence(&run, line);
+    script_.run = nullptr;
+    EXPECT_EQ(run.abandonedCheck, nullptr) << "an abandoned check's worker was not let go";
     exitCode_ = run.installerExitCode;
     EXPECT_EQ(run.verifiedFile, INVALID_HANDLE_VALUE) << "installer file left open";
     return result;
@@ -331,12 +386,86 @@ TEST_F(Sequence, ACheckThatBlocksEndsTheStageAtTheBoundWhileTheWindowIsServed) {
   }
   EXPECT_GE(pumps, 240);
   EXPECT_GE(lastPump, 59.75);
+  // The clean-up gives the check five seconds to let go of the installer,
+  // serving the window all along, then removes the workspace as far as it
+  // can (the check still runs).
+  const size_t remove = IndexOf(L"remove " + script_.folder + L" 1000");
+  ASSERT_NE(remove, static_cast<size_t>(-1));
+  EXPECT_GE(script_.logTimes[remove] - script_.logTimes[box], 5.0);
+  EXPECT_LT(script_.logTimes[remove] - script_.logTimes[box], 5.3);
+  for (size_t i = box + 1; i < remove; ++i)
+    EXPECT_TRUE(script_.log[i] == L"wait 250" || script_.log[i] == L"pump 0") << script_.log[i];
   // A check slow by itself is reported as slow retries are.
   const size_t slow = IndexOf(L"status Digital signature timed out ...");
   ASSERT_NE(slow, static_cast<size_t>(-1));
   EXPECT_GT(script_.logTimes[slow], 10.0);
   EXPECT_LE(script_.logTimes[slow], 10.3);
   SetEvent(LetCheckGo);  // the abandoned worker ends on its own
+  Sleep(200);             // and lets go of its copy of the installer's handle
+}
+
+TEST_F(Sequence, TrustRoundsUseTheNetworkOnlyWhenTheLocalStoresCannotBuildTheChain) {
+  constexpr DWORD kCacheOnly = 0x1000;  // WTD_CACHE_ONLY_URL_RETRIEVAL
+  const LONG kUntrustedRoot = static_cast<LONG>(0x800B0109), kChaining = static_cast<LONG>(0x800B010A);
+  const LONG kNoSignature = static_cast<LONG>(0x800B0100);
+  struct Case {
+    const char* name;
+    std::vector<LONG> results;
+    std::vector<DWORD> flags;  // of the first rounds
+    int sequence;
+  } cases[] = {
+      {"verified from the machine's own stores", {0}, {kCacheOnly}, 1},
+      {"an untrusted root, then verified with the network", {kUntrustedRoot, 0}, {kCacheOnly, 0}, 1},
+      {"a broken chain, then verified with the network", {kChaining, 0}, {kCacheOnly, 0}, 1},
+      {"not signed yet: still without the network", {kNoSignature, kNoSignature, 0},
+       {kCacheOnly, kCacheOnly, kCacheOnly}, 1},
+      {"the network helps no more than the stores", {kUntrustedRoot}, {kCacheOnly, 0, 0, 0}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    script_.log.clear();
+    script_.logTimes.clear();
+    script_.roundFlags.clear();
+    script_.roundHandleSound.clear();
+    script_.trustResults = c.results;
+    EXPECT_EQ(Run(), c.sequence);
+    ASSERT_GE(script_.roundFlags.size(), c.flags.size());
+    for (size_t i = 0; i < c.flags.size(); ++i) EXPECT_EQ(script_.roundFlags[i], c.flags[i]) << "round " << i;
+    if (!c.sequence) {
+      // Every round after the first may use the network, up to the bound.
+      for (size_t i = 1; i < script_.roundFlags.size(); ++i) EXPECT_EQ(script_.roundFlags[i], 0u);
+      EXPECT_EQ(Only(L"box Signature Check Failed").size(), 1u);
+      const size_t box = IndexOf(Only(L"box")[0]);
+      EXPECT_GE(script_.logTimes[box], 60.0);
+      EXPECT_LT(script_.logTimes[box], 62.0);
+    }
+    for (size_t i = 0; i < script_.roundHandleSound.size(); ++i)
+      EXPECT_TRUE(script_.roundHandleSound[i]) << "round " << i << " did not get its own copy of the held file";
+    EXPECT_EQ(Only(L"handover").size(), c.sequence ? 1u : 0u);
+    SplashWindow = nullptr;
+  }
+}
+
+TEST_F(Sequence, ANetworkRoundCutByTheBoundIsGivenTimeToEndBeforeTheCleanUp) {
+  // The cache-only round finds no trusted root at once; the next, with the
+  // network, blocks past the bound, and ends two seconds into the clean-up.
+  ResetEvent(LetCheckGo);
+  Stages.verifyFileSignature = RootThenBlockingNetwork;
+  script_.checkBlocks = true;
+  script_.releaseAfterStageMs = 62000;
+  ASSERT_EQ(Run(), 0);
+  EXPECT_EQ(script_.roundFlags, (std::vector<DWORD>{0x1000, 0}));
+  const auto boxes = Only(L"box Signature Check Failed");
+  ASSERT_EQ(boxes.size(), 1u);
+  const size_t box = IndexOf(boxes[0]);
+  EXPECT_GE(script_.logTimes[box], 60.0);
+  EXPECT_LT(script_.logTimes[box], 60.6);
+  const size_t remove = IndexOf(L"remove " + script_.folder + L" 1000");
+  ASSERT_NE(remove, static_cast<size_t>(-1));
+  EXPECT_GE(script_.logTimes[remove], 62.0) << "removed while the check still read the installer";
+  EXPECT_LT(script_.logTimes[remove], 62.6) << "waited on after the check had ended";
+  EXPECT_EQ(Only(L"mark").size(), 0u);
+  EXPECT_EQ(script_.log.back(), L"destroy splash");
 }
 
 // Answers WM_NULL sent to the splash window once the check has started;

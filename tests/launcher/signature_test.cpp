@@ -17,13 +17,60 @@ TEST(VerifyFileSignature, RealFiles) {
   EXPECT_EQ(VerifyFileSignature(Fixture(L"unsigned.exe").c_str()), kSignatureMissing);
   EXPECT_LT(VerifyFileSignature(Fixture(L"altered.exe").c_str()), 0);
   EXPECT_EQ(VerifyFileSignature(Fixture(L"no-such-file.exe").c_str()), kSignatureFailed);
-  EXPECT_EQ(VerifyFileSignature(nullptr), kSignatureFailed);
+  EXPECT_EQ(VerifyFileSignature(static_cast<const wchar_t*>(nullptr)), kSignatureFailed);
 }
 
 TEST(VerifyFileSignature, RepeatedChecksReleaseTheirState) {
   // The launcher checks once every 250 ms; each check must close its state.
   for (int i = 0; i < 50; ++i)
     ASSERT_EQ(VerifyFileSignature(Fixture(L"signed.exe").c_str()), kSignatureVerified) << i;
+}
+
+HANDLE OpenHeld(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST(VerifyFileSignature, TheHeldFileIsVerifiedNotTheFileItsPathNames) {
+  // The round's handle decides which bytes are verified; the path only
+  // names the subject.
+  struct Case {
+    const wchar_t* held;
+    const wchar_t* named;
+    DWORD flags;
+    int expected;
+  } cases[] = {
+      {L"signed.exe", L"signed.exe", kTrustCacheOnly, kSignatureVerified},
+      {L"signed.exe", L"signed.exe", 0, kSignatureVerified},
+      {L"signed.exe", L"unsigned.exe", kTrustCacheOnly, kSignatureVerified},
+      {L"unsigned.exe", L"signed.exe", kTrustCacheOnly, kSignatureMissing},
+      {L"altered.exe", L"signed.exe", kTrustCacheOnly, kSignatureFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.held) + L" named " + c.named));
+    HANDLE held = OpenHeld(Fixture(c.held));
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // Rounds read through their own duplicates, one after another.
+    for (int i = 0; i < 3; ++i) {
+      HANDLE copy = nullptr;
+      ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &copy, 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS));
+      const std::wstring named = Fixture(c.named);
+      SignatureRound round = {named.c_str(), copy, c.flags, 12345};
+      const int result = VerifyFileSignature(&round);
+      EXPECT_EQ(result < 0 ? kSignatureFailed : result, c.expected) << "round " << i;
+      EXPECT_EQ(round.trustResult == 0, c.expected == kSignatureVerified) << std::hex << round.trustResult;
+      CloseHandle(copy);
+    }
+    CloseHandle(held);
+  }
+}
+
+TEST(ChainNeedsNetwork, OnlyAChainTheLocalStoresCannotBuild) {
+  EXPECT_TRUE(ChainNeedsNetwork(static_cast<LONG>(0x800B0109)));   // CERT_E_UNTRUSTEDROOT
+  EXPECT_TRUE(ChainNeedsNetwork(static_cast<LONG>(0x800B010A)));   // CERT_E_CHAINING
+  for (DWORD other : {0u, 0x800B0100u, 0x80096010u, 0x800B0111u, 0x800B0004u, 0x80092026u})
+    EXPECT_FALSE(ChainNeedsNetwork(static_cast<LONG>(other))) << std::hex << other;
 }
 
 TEST(VerifyFileSignature, LoadsTheTrustServiceFromTheSystemFolderOnly) {
