@@ -1,5 +1,7 @@
 #include "launcher/launcher_hooks.h"
 
+#include <ntsecapi.h>
+
 #include "launcher/signature.h"
 #include "launcher/workspace.h"
 #include "splash/message_pump.h"
@@ -23,6 +25,7 @@ LauncherHooks RealLauncherHooks() {
   hooks.getUserObjectInformation = GetUserObjectInformationW;
   hooks.msgWaitForMultipleObjects = MsgWaitForMultipleObjects;
   hooks.processIdToSessionId = ProcessIdToSessionId;
+  hooks.genRandom = SystemFunction036;  // RtlGenRandom, exported by advapi32
   return hooks;
 }
 

@@ -42,6 +42,8 @@ struct LauncherHooks {
   // folders) is stood in for through these.
   // The launcher's session (NoteWhetherBoxesCanBeSeen): Wine has no session 0.
   BOOL(WINAPI* processIdToSessionId)(DWORD processId, DWORD* sessionId);
+  // The random source of the workspace's further names (RtlGenRandom).
+  BOOLEAN(WINAPI* genRandom)(PVOID buffer, ULONG length);
 };
 
 extern LauncherHooks Hooks;

@@ -8,14 +8,23 @@
 #include "support/owners.h"
 
 // Names the workspace may take: "_qln_setup_sfx_%08x" (the process
-// identifier), then the same followed by "_1" up to "_15".
+// identifier), then, while names are taken, the same followed by "_" and
+// kWorkspaceSuffixDigits lower-case hexadecimal digits from the system's
+// random source, a fresh suffix for each try. In a temporary folder every
+// user may write to, names that follow from the process identifier alone
+// can all be taken in advance; 32 random bits cannot.
 constexpr int kWorkspaceNameCandidates = 16;
+constexpr int kWorkspaceSuffixDigits = 8;
+// The longest name, "_qln_setup_sfx_XXXXXXXX_RRRRRRRR", in UTF-16 units
+// (the packer's name budget counts it, and its closing separator).
+constexpr int kWorkspaceNameUnits = 15 + 8 + 1 + kWorkspaceSuffixDigits;
 
 // Makes the folder "_qln_setup_sfx_%08x" (the process identifier) in the
 // temporary directory, or in "C:\TEMP\" when there is none. Both buffers hold
 // 276 units. On return workspace holds the folder's path and scratch that
 // path followed by "\_unused.tmp". Whatever already stands under that name
-// is left untouched and the next candidate name is taken instead. The folder
+// is left untouched and the next candidate name is taken instead (none when
+// the random source fails: a predictable name is never tried). The folder
 // is private from its first moment: it is made with the workspace's own
 // descriptor (MakeWorkspaceDescriptor), never the parent's.
 // Returns 1 when a folder was made anew by this call, 0 when none could be

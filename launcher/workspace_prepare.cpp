@@ -1,5 +1,6 @@
-#include "support/path_utils.h"
+#include "launcher/launcher_hooks.h"
 #include "launcher/workspace.h"
+#include "support/path_utils.h"
 
 namespace {
 
@@ -11,14 +12,19 @@ bool NameIsTaken(DWORD error) {
 }
 
 // Writes the path of candidate number `candidate` into workspace: the
-// temporary directory joined with the folder name, the name carrying
-// "_<candidate>" after the first. False when the path does not fit.
+// temporary directory joined with the folder name, the name carrying a
+// random suffix after the first. False when the path does not fit or no
+// random suffix could be drawn.
 bool FormatCandidate(wchar_t* workspace, const wchar_t* tempPath, DWORD processId, int candidate) {
+  static_assert(kWorkspaceSuffixDigits == 2 * sizeof(DWORD), "one DWORD of random bits");
   wchar_t name[48];
+  DWORD suffix = 0;
   if (candidate == 0)
     StrFormatBounded(name, 48, L"_qln_setup_sfx_%08x", processId);
+  else if (Hooks.genRandom(&suffix, sizeof(suffix)))
+    StrFormatBounded(name, 48, L"_qln_setup_sfx_%08x_%08x", processId, suffix);
   else
-    StrFormatBounded(name, 48, L"_qln_setup_sfx_%08x_%d", processId, candidate);
+    return false;
   StrCopyBounded(workspace, kWidePathCapacity, tempPath);
   JoinPath(workspace, kWidePathCapacity, name);
   size_t length = 0;

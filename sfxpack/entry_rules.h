@@ -9,13 +9,13 @@
 namespace sfx {
 
 // The launcher unpacks an entry to "<TEMP>_qln_setup_sfx_XXXXXXXX\<name>",
-// or, when that name is taken, to "..._qln_setup_sfx_XXXXXXXX_NN\<name>"
-// (a suffix of up to 3 units), and refuses a target path of MAX_PATH (260)
+// or, when that name is taken, to "..._qln_setup_sfx_XXXXXXXX_RRRRRRRR\<name>"
+// (a random suffix of 9 units), and refuses a target path of MAX_PATH (260)
 // units or more. TEMP is the
 // temporary folder with its closing separator: never shorter than a drive
 // root ("C:\", 3 units), often far longer.
 constexpr size_t kMaxTargetUnits = 259;
-constexpr size_t kWorkspaceUnits = 27;  // "_qln_setup_sfx_XXXXXXXX_NN\"
+constexpr size_t kWorkspaceUnits = 33;  // "_qln_setup_sfx_XXXXXXXX_RRRRRRRR\"
 constexpr size_t kShortestTempUnits = 3;
 // A temporary folder this long is not rare (a profile's Temp folder under
 // a long user name, or a redirected profile): a name that would not fit

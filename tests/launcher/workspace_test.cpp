@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "launcher/launcher_hooks.h"
+#include "sfxpack/entry_rules.h"
 #include "support/path_utils.h"
 #include "tests/launcher/test_tree.h"
 
@@ -98,8 +99,22 @@ TEST_F(WorkspaceTest, TheFolderIsPrivateFromTheMomentItIsMade) {
   Wipe(reference);
 }
 
+// The random source while names are planted: suffix n of each preparation
+// is kSuffixBase + n, so that the test knows every name in advance (as no
+// one else can); RandomFails makes the source refuse.
+constexpr DWORD kSuffixBase = 0x5eed0000;
+DWORD NextSuffix = kSuffixBase + 1;
+bool RandomFails = false;
+BOOLEAN WINAPI ScriptedRandom(PVOID buffer, ULONG length) {
+  if (RandomFails || length != sizeof(DWORD)) return FALSE;
+  *static_cast<DWORD*>(buffer) = NextSuffix++;
+  return TRUE;
+}
+
 std::wstring Candidate(int n) {
-  return n == 0 ? ExpectedWorkspace() : ExpectedWorkspace() + L"_" + std::to_wstring(n);
+  wchar_t suffix[16];
+  swprintf(suffix, 16, L"_%08x", kSuffixBase + n);
+  return n == 0 ? ExpectedWorkspace() : ExpectedWorkspace() + suffix;
 }
 
 // What a planted tree holds, to see it was not touched.
@@ -118,8 +133,14 @@ void ExpectUntouched(const std::wstring& planted) {
 
 class PlantedNames : public WorkspaceTest {
  protected:
-  void SetUp() override { TearDown(); }
+  void SetUp() override {
+    TearDown();
+    Hooks.genRandom = ScriptedRandom;
+  }
   void TearDown() override {
+    Hooks = RealLauncherHooks();
+    NextSuffix = kSuffixBase + 1;
+    RandomFails = false;
     for (int n = 0; n <= kWorkspaceNameCandidates; ++n) Wipe(Candidate(n));
   }
 };
@@ -142,6 +163,7 @@ TEST_F(PlantedNames, WhatStandsUnderTheNameIsLeftAndTheNextNameTaken) {
       if (c.asFile) ASSERT_TRUE(WriteBytes(Candidate(n), "a file", FILE_ATTRIBUTE_READONLY));
       else Plant(Candidate(n));
     }
+    Hooks.genRandom = ScriptedRandom;
     Prepared p = Prepare();
     EXPECT_EQ(p.result, 1);
     EXPECT_EQ(std::wstring(p.workspace), Candidate(c.taken));
@@ -185,6 +207,39 @@ TEST_F(PlantedNames, EveryNameTakenFailsAndTouchesNothing) {
   for (int n = 0; n < kWorkspaceNameCandidates; ++n) ExpectUntouched(Candidate(n));
   EXPECT_FALSE(Exists(Candidate(kWorkspaceNameCandidates))) << "more names tried than bounded";
 }
+
+TEST_F(PlantedNames, FurtherNamesAreRandomAndNeverPredictable) {
+  // The real source: the first name taken, two preparations give two
+  // different suffixes of eight hexadecimal digits.
+  Hooks = RealLauncherHooks();
+  Plant(Candidate(0));
+  std::vector<std::wstring> made;
+  for (int i = 0; i < 2; ++i) {
+    Prepared p = Prepare();
+    ASSERT_EQ(p.result, 1);
+    const std::wstring name(p.workspace);
+    ASSERT_EQ(name.size(), ExpectedWorkspace().size() + 1 + kWorkspaceSuffixDigits);
+    EXPECT_EQ(name.compare(0, ExpectedWorkspace().size() + 1, ExpectedWorkspace() + L"_"), 0);
+    EXPECT_EQ(name.find_first_not_of(L"0123456789abcdef", ExpectedWorkspace().size() + 1), std::wstring::npos);
+    EXPECT_EQ(name.substr(name.find_last_of(L'\\') + 1).size(), size_t(kWorkspaceNameUnits));
+    made.push_back(name);
+  }
+  EXPECT_NE(made[0], made[1]);
+  for (const std::wstring& name : made) Wipe(name);
+  ExpectUntouched(Candidate(0));
+
+  // A source that fails gives no further name at all.
+  Hooks.genRandom = ScriptedRandom;
+  RandomFails = true;
+  Prepared p = Prepare();
+  EXPECT_EQ(p.result, 0);
+  EXPECT_STREQ(p.workspace, L"");
+  ExpectUntouched(Candidate(0));
+}
+
+// The packer's budget for the workspace's part of an entry's path counts
+// the longest name and its separator.
+static_assert(sfx::kWorkspaceUnits == kWorkspaceNameUnits + 1, "the packer's name budget");
 
 // Restores an environment variable when the test is done with it.
 struct EnvironmentBracket {

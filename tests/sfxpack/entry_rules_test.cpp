@@ -18,8 +18,8 @@ TEST(EntryRules, NamesTheLauncherRefusesOrMisplaces) {
       {"docs/", nullptr},
       {u8"caf\u00e9/\u65e5\u672c\u8a9e.txt", nullptr},
       {"..data/x", nullptr},
-      {std::string(229, 'a'), nullptr},
-      {std::string(230, 'a'), "more than fit under even the shortest temporary folder (229)"},
+      {std::string(223, 'a'), nullptr},
+      {std::string(224, 'a'), "more than fit under even the shortest temporary folder (223)"},
       {"../evil.exe", "leave the launcher's workspace"},
       {"a/../../evil.exe", "leave the launcher's workspace"},
       {"a/. ./b", "leave the launcher's workspace"},
@@ -54,7 +54,7 @@ TEST(EntryRules, NamesTheLauncherRefusesOrMisplaces) {
 }
 
 TEST(EntryRules, LongNamesCountUnitsAndBytes) {
-  // 171 CJK characters: within 229 units but 513 bytes, past the reader's 511.
+  // 171 CJK characters: within 223 units but 513 bytes, past the reader's 511.
   std::string name;
   for (int i = 0; i < 171; ++i) name += u8"\u65e5";
   EXPECT_NE(sfx::NameRefusal(name).find("bytes long"), std::string::npos);
@@ -65,8 +65,8 @@ TEST(EntryRules, LongNamesCountUnitsAndBytes) {
 }
 
 TEST(EntryRules, NamesThatFitOnlyUnderShortTemporaryFoldersAreWarnedAbout) {
-  EXPECT_EQ(sfx::NameWarning(std::string(132, 'a')), "");
-  EXPECT_NE(sfx::NameWarning(std::string(133, 'a')).find("133 characters long"), std::string::npos);
+  EXPECT_EQ(sfx::NameWarning(std::string(126, 'a')), "");
+  EXPECT_NE(sfx::NameWarning(std::string(127, 'a')).find("127 characters long"), std::string::npos);
   EXPECT_EQ(sfx::NameRefusal(std::string(133, 'a')), "") << "a warning, not a refusal";
 }
 

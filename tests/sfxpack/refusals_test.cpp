@@ -90,7 +90,7 @@ TEST(Refusals, EachRefusalIsOneLineAndWritesNothing) {
          MakeInstallerFolder(s / "payload");
          WriteFile(s / "payload" / std::string(120, 'd') / (std::string(109, 'f') + ".txt"), "x");
        },
-       "characters long, more than fit under even the shortest temporary folder (229)"},
+       "characters long, more than fit under even the shortest temporary folder (223)"},
       {"splash that is a PNG picture",
        [](const ScratchFolder& s, Args* a) {
          MakeInstallerFolder(s / "payload");
@@ -360,7 +360,7 @@ TEST(Refusals, LongNamesThatStillFitAreWarnedAbout) {
   const PackRun run = RunPacker(PackArgs(scratch / "payload", scratch / "out.exe"));
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.err.find("sfxpack: warning: the name '" + longName + "' is 144 characters long; under a "
-                         "temporary folder of 100 characters the launcher could not unpack it (132 fit)"),
+                         "temporary folder of 100 characters the launcher could not unpack it (126 fit)"),
             std::string::npos)
       << run.err;
   EXPECT_TRUE(fs::exists(scratch / "out.exe"));
