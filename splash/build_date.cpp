@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "source_date.h"
 #include "support/path_utils.h"
 
 namespace {
@@ -36,4 +37,6 @@ int AppendDateText(wchar_t* title, const char* dateText) {
   return 1;
 }
 
-int AppendBuildDate(wchar_t* title) { return AppendDateText(title, __DATE__); }
+// The build's date, not the compiler's clock: a rebuild of one commit shows
+// the same title.
+int AppendBuildDate(wchar_t* title) { return AppendDateText(title, QLN_BUILD_DATE); }

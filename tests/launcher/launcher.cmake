@@ -51,3 +51,7 @@ add_dependencies(installer_job_test launcher_fixtures)
 quillane_add_test(run_from_swap_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/run_from_swap_test.cpp
                   LIBS imagehlp)
 add_dependencies(run_from_swap_test sfx-stub sfx-launcher e2e-launcher-happy e2e-launcher-damaged)
+
+# The stub is dated by its commit: PE time stamp and title date.
+add_test(NAME stub_date_test
+         COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/stub_date_test.sh ${PROJECT_SOURCE_DIR} $<TARGET_FILE:sfx-stub>)

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "source_date.h"
 #include "splash/build_date.h"
 #include "splash/message_pump.h"
 #include "splash/splash_picture.h"
@@ -44,7 +45,7 @@ TEST(AppendBuildDate, MatchesThisBuild) {
   wchar_t title[260] = L"";
   AppendBuildDate(title);
   wchar_t expected[260] = L"";
-  AppendDateText(expected, __DATE__);
+  AppendDateText(expected, QLN_BUILD_DATE);
   EXPECT_STREQ(title, expected);
   EXPECT_EQ(wcslen(title), 11u);
 }
