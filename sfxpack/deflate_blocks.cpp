@@ -58,12 +58,20 @@ bool DeflateWith(z_stream* zip, DeflateBlock* b, bool primed) {
   return true;
 }
 
+// A worker's three deflate streams: the level asked for, a level-1 trial
+// that decides, and level 0 for the blocks it decides to store.
+struct Deflaters {
+  DeflateOwner zip, trial, store;
+  bool Start(int level) { return zip.Start(level) && trial.Start(1) && store.Start(0); }
+};
+
 // Deflates a block at the level, or stores it (deflate's stored blocks,
-// the same stream format) when its bytes look incompressible: deflate would
-// spend most of its time there to save nothing.
-bool DeflateOrStore(z_stream* zip, z_stream* store, DeflateBlock* b) {
-  return LooksIncompressible(b->input.data() + b->window, b->dataBytes) ? DeflateWith(store, b, false)
-                                                                         : DeflateWith(zip, b, true);
+// the same stream format) when the trial finds deflate saves too little:
+// deflate would spend most of its time there to save nothing.
+bool DeflateOrStore(Deflaters& d, DeflateBlock* b) {
+  return DeflateSavesLittle(d.trial.get(), b->input.data() + b->window, b->dataBytes)
+             ? DeflateWith(d.store.get(), b, false)
+             : DeflateWith(d.zip.get(), b, true);
 }
 
 unsigned ThreadsFor(unsigned asked) {
@@ -74,24 +82,23 @@ unsigned ThreadsFor(unsigned asked) {
 
 }  // namespace
 
-bool LooksIncompressible(const uint8_t* data, size_t count) {
-  if (count < kSampleMinimum) return false;
-  uint64_t counts[256] = {};
-  for (size_t i = 0; i < count; ++i) ++counts[data[i]];
-  uint64_t squares = 0;
-  for (uint64_t c : counts) squares += c * c;
-  // Chi-square of the byte counts against the uniform spread is
-  // 256 * squares / n - n; the entropy falls short of 8 bits a byte by
-  // about chi-square / (2 n ln 2). Below n / 36 that is under 0.02 bits, and
-  // deflate's codes could save at most a quarter of a percent. Integers
-  // only, so every build decides alike.
-  const uint64_t n = count;
-  return 256 * 36 * squares < 37 * n * n;
+bool DeflateSavesLittle(z_stream* trial, const uint8_t* data, size_t count) {
+  if (count < kTrialBytes) return false;
+  if (deflateReset(trial) != Z_OK) return false;
+  // A level-1 stream of 64 KiB that saves under 1 % fits in this much room;
+  // running out of it means deflate saved more, and the block is deflated.
+  uint8_t out[kTrialBytes * 99 / 100];
+  trial->next_in = const_cast<Bytef*>(data);  // zlib's field is not const, its reading is
+  trial->avail_in = static_cast<uInt>(kTrialBytes);
+  trial->next_out = out;
+  trial->avail_out = sizeof out;
+  const int status = deflate(trial, Z_FINISH);
+  return status != Z_STREAM_END;
 }
 
 bool DeflateOneBlock(DeflateBlock* block, int level) {
-  DeflateOwner zip, store;
-  return zip.Start(level) && store.Start(0) && DeflateOrStore(zip.get(), store.get(), block);
+  Deflaters d;
+  return d.Start(level) && DeflateOrStore(d, block);
 }
 
 BlockPipeline::BlockPipeline(const std::vector<SourceEntry>& entries, int level, unsigned threads)
@@ -198,8 +205,8 @@ void BlockPipeline::ReadFiles() {
 }
 
 void BlockPipeline::Deflate() {
-  DeflateOwner zip, store;
-  const bool started = level_ == 0 || (zip.Start(level_) && store.Start(0));
+  Deflaters d;
+  const bool started = level_ == 0 || d.Start(level_);
   for (;;) {
     DeflateBlock* b = nullptr;
     {
@@ -211,7 +218,7 @@ void BlockPipeline::Deflate() {
     }
     const uint8_t* data = b->input.data() + b->window;
     b->crc = static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), data, static_cast<uInt>(b->dataBytes)));
-    if (!started || (level_ > 0 && !DeflateOrStore(zip.get(), store.get(), b))) b->error = "zlib could not deflate";
+    if (!started || (level_ > 0 && !DeflateOrStore(d, b))) b->error = "zlib could not deflate";
     {
       std::lock_guard<std::mutex> hold(lock_);
       b->ready = true;

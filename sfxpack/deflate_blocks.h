@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include <zlib.h>
+
 #include "sfxpack/folder_scan.h"
 
 namespace sfx {
@@ -88,18 +90,22 @@ class BlockLease {
   DeflateBlock* block_;
 };
 
-// Blocks this short are always deflated: too few bytes to judge them by.
-constexpr size_t kSampleMinimum = 64 * 1024;
+// A block's store decision is taken from a trial on its first bytes; a
+// block shorter than that is always deflated.
+constexpr size_t kTrialBytes = 64 * 1024;
 
-// True when the bytes are spread so evenly over all 256 values that
-// deflate could shrink them by a fraction of a percent at most: the
-// output of a compressor, or random data. Such a block is stored (as
-// deflate's stored blocks, in the same stream). Counting only, with
-// integers, so both builds decide alike.
-bool LooksIncompressible(const uint8_t* data, size_t count);
+// True when a quick deflate (level 1) of the first kTrialBytes saves less
+// than 1 % of them: compressed or random data, where deflate at any level
+// spends most of its time to save a fraction of a percent. Such a block is
+// stored (as deflate's stored blocks, in the same stream). It asks deflate
+// itself, not the byte counts: a block of every value in turn has even
+// counts and deflates to nearly nothing. The trial sees the block's own
+// bytes only, so the choice never depends on the threads. trial is a raw
+// deflate stream at level 1, reset here.
+bool DeflateSavesLittle(z_stream* trial, const uint8_t* data, size_t count);
 
 // Deflates one block's data, primed with its window, into block->output
-// (or stores it there, when it looks incompressible): the work each thread
+// (or stores it there, when deflate saves little on it): the work each thread
 // does, exposed for tests. False when zlib fails.
 bool DeflateOneBlock(DeflateBlock* block, int level);
 

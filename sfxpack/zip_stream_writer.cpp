@@ -18,6 +18,13 @@ constexpr size_t kPiece = 256 * 1024;
 constexpr uint16_t kUtf8Names = 0x0800;
 constexpr uint16_t kStored = 0;
 constexpr uint16_t kDeflated = 8;
+// "Made by" Unix under version 6.3 of the format (the one that defined the
+// UTF-8 flag). Made by MS-DOS, Info-ZIP's unzip reads every name in the
+// DOS code page whatever the flag says; made by Unix, it takes the bytes as
+// they are, like libarchive, 7-Zip and Python. A Unix maker's external
+// attributes carry the mode in their high half; the low byte stays the
+// MS-DOS attribute byte, which the launcher reads.
+constexpr uint16_t kMadeByUnix = (3 << 8) | 63;
 
 // The facts of one written entry that its central record repeats.
 struct Written {
@@ -150,6 +157,16 @@ bool WriteEntry(Writer& x, BlockPipeline& blocks, size_t index, const SourceEntr
   return x.out->Patch(x.base + w->localOffset, done) || x.OutputFailed();
 }
 
+// The entry's external attributes: its MS-DOS attribute byte with a Unix
+// mode made from it alone, so both builds write the same: folders
+// rwxr-xr-x, files rw-r--r--, without the write bits when read-only.
+uint32_t ExternalAttributes(const SourceEntry& e) {
+  constexpr uint32_t kUnixFolder = 0040000, kUnixFile = 0100000, kWriteBits = 0222;
+  uint32_t mode = e.folder ? kUnixFolder | 0755 : kUnixFile | 0644;
+  if (e.attributes & kDosReadOnly) mode &= ~kWriteBits;
+  return (mode << 16) | (e.attributes & 0xFF);
+}
+
 void PutCentralRecord(std::string& dir, const SourceEntry& e, const Written& w, uint32_t dosTime) {
   std::string extra;
   if (e.size >= kMax32) Put64(extra, e.size);
@@ -157,7 +174,7 @@ void PutCentralRecord(std::string& dir, const SourceEntry& e, const Written& w, 
   if (w.localOffset >= kMax32) Put64(extra, w.localOffset);
   const uint32_t version = extra.empty() ? 20 : 45;
   Put32(dir, 0x02014b50);
-  Put16(dir, version);  // made by MS-DOS: the external attributes are its attribute byte
+  Put16(dir, kMadeByUnix);
   Put16(dir, version);
   Put16(dir, kUtf8Names);
   Put16(dir, w.method);
@@ -170,7 +187,7 @@ void PutCentralRecord(std::string& dir, const SourceEntry& e, const Written& w, 
   Put16(dir, 0);  // comment
   Put16(dir, 0);  // disk
   Put16(dir, 0);  // internal attributes
-  Put32(dir, e.attributes);
+  Put32(dir, ExternalAttributes(e));
   Put32(dir, w.localOffset >= kMax32 ? kMax32 : static_cast<uint32_t>(w.localOffset));
   dir += e.name;
   if (!extra.empty()) {

@@ -2,11 +2,13 @@
 # Installs the Debian packages the build and the tests need. Idempotent and
 # quick when everything is present: it asks apt only for what is missing.
 set -e
+# libarchive-tools (bsdtar) and p7zip-full (7z) are the other ZIP readers the
+# packer's output is checked against, beside unzip and Python.
 # wine64 brings the 64-bit wineserver, which the wineserver command prefers:
 # a native server where the 32-bit one would run emulated.
 PKGS="g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 wine64 xvfb xauth
 osslsigncode openssl googletest clang libclang-rt-14-dev zlib1g-dev cmake make zip unzip time python3
-python3-pil imagemagick"
+python3-pil imagemagick libarchive-tools p7zip-full"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"

@@ -19,3 +19,9 @@ add_test(NAME sfxpack_wine_road
          COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/wine_road.sh ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
 quillane_wine_timeout(road_timeout 300)
 set_tests_properties(sfxpack_wine_road PROPERTIES FIXTURES_REQUIRED wine_session TIMEOUT ${road_timeout})
+
+# The archive the native packer writes, as the common ZIP readers read it.
+foreach(name zip_readers_test)
+  add_test(NAME sfxpack_${name} COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/${name}.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(sfxpack_${name} PROPERTIES TIMEOUT 300)
+endforeach()
