@@ -4,8 +4,11 @@
 # deflate level, taking turns on the same files, and prints the wall time,
 # processor time and peak memory (maximum resident set size) of each, with
 # the ratios against the targets: wall time at most 0.6 of zip's, peak
-# memory a few deflate blocks per thread. The folder is made once, in the
-# build tree.
+# memory a few deflate blocks per thread. Then lists the launcher it made
+# (`sfxpack --list`, which checks every entry) and prints that run's peak
+# memory beside the launcher's size: reading the payload at offsets, it
+# should not grow with the launcher. The folder is made once, in the build
+# tree.
 set -e
 BUILD="@CMAKE_BINARY_DIR@"
 ROOT="@PROJECT_SOURCE_DIR@"
@@ -60,5 +63,9 @@ awk -v ours="$(best sfxpack 1)" -v theirs="$(best zip 1)" -v cpu="$(best sfxpack
   printf "sfxpack / zip -r -%d: %.2f wall (target at most 0.60), %.2f processor\n", '"$LEVEL"', ours / theirs, cpu / theirsCpu
   limit = (2 * cores + 2) * 2.1 + cores * 0.3 + 16
   printf "sfxpack peak memory: %.1f MB, %.1f MB per core (target at most %.1f MB: the blocks in flight and 16 MB)\n", rss / 1024, rss / 1024 / cores, limit
+}'
+run list "$BUILD/bin/sfxpack" --list "$WORK/launcher.exe"
+awk -v rss="$(most list 3)" -v secs="$(best list 1)" -v size="$(stat -c %s "$WORK/launcher.exe")" 'BEGIN {
+  printf "sfxpack --list of the %.1f MB launcher: %.2f s wall, peak memory %.1f MB (%.2f x the launcher; target: a few MB, whatever its size)\n", size / 1048576, secs, rss / 1024, rss / 1024 / (size / 1048576)
 }'
 rm -rf "$WORK"

@@ -6,6 +6,10 @@
 //
 // Every offset taken from the archive is untrusted: it is compared against
 // the range before use, with 64-bit arithmetic that cannot wrap.
+//
+// The archive is either in memory, read in place, or behind a read-at-offset
+// callback; the parsing code sees one Source that gives it the bytes of a
+// range either way, so both readers check exactly the same things.
 #include "payload/zip_reader.h"
 
 #include <algorithm>
@@ -24,6 +28,11 @@ constexpr size_t kOutputPiece = 256 * 1024;
 // zlib counts input in 32-bit units; larger entries are fed in pieces.
 constexpr uint64_t kInputPiece = 1u << 20;
 constexpr uint32_t kMaxNameLength = 511;
+// A read-at-offset source reads through two windows of this size, one for
+// the directory, read in order, and one for what its records point at. The
+// largest record (46 bytes, a name, extra field and comment of up to 64 KiB
+// each) fits one, and so does the end record's search range.
+constexpr size_t kWindowBytes = 256 * 1024;
 
 constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
 constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
@@ -75,18 +84,67 @@ bool Fits(uint64_t offset, uint64_t length, uint64_t limit) {
   return offset <= limit && length <= limit - offset;
 }
 
+// The archive's bytes: a memory range read in place, or a callback that
+// reads at offsets through two windows. A failed read marks the source;
+// whatever status the parsing then gives becomes ZipErrRead.
+enum Window { kDirectoryWindow = 0, kDataWindow = 1 };
+
+struct Source {
+  const uint8_t* base = nullptr;  // the archive in memory, or null
+  ZipInput input = {};            // else this reads it
+  uint64_t size = 0;
+  uint8_t* windows[2] = {nullptr, nullptr};  // kWindowBytes each, owned by the reader
+  uint64_t windowStart[2] = {0, 0};
+  uint64_t windowLength[2] = {0, 0};
+  bool failed = false;
+
+  // The `length` bytes at `at` (read at offsets: at most kWindowBytes), or
+  // null when they do not lie in the archive or cannot be read. The pointer
+  // stays valid until the next call for the same window.
+  const uint8_t* At(uint64_t at, uint64_t length, Window w) {
+    if (!Fits(at, length, size)) return nullptr;
+    if (base) return base + at;
+    if (length > kWindowBytes) return nullptr;
+    if (at >= windowStart[w] && at + length <= windowStart[w] + windowLength[w])
+      return windows[w] + (at - windowStart[w]);
+    const uint64_t fill = std::min<uint64_t>(kWindowBytes, size - at);
+    windowLength[w] = 0;
+    if (!input.read(input.context, at, windows[w], static_cast<size_t>(fill))) {
+      failed = true;
+      return nullptr;
+    }
+    windowStart[w] = at;
+    windowLength[w] = fill;
+    return windows[w];
+  }
+
+  // Reads [at, at + length) into buffer, without a window: for entry data.
+  bool Copy(uint64_t at, uint64_t length, uint8_t* buffer) {
+    if (!Fits(at, length, size)) return false;
+    if (base) {
+      memcpy(buffer, base + at, static_cast<size_t>(length));
+      return true;
+    }
+    if (input.read(input.context, at, buffer, static_cast<size_t>(length))) return true;
+    failed = true;
+    return false;
+  }
+};
+
 // The fixed part of a record at `at`: its first `length` bytes when they lie
 // before `limit` and open with `signature`, else null.
-const uint8_t* RecordAt(const uint8_t* base, uint64_t at, uint64_t length, uint64_t limit,
-                        uint32_t signature) {
-  if (!Fits(at, length, limit) || Read32(base + at) != signature) return nullptr;
-  return base + at;
+const uint8_t* RecordAt(Source& source, uint64_t at, uint64_t length, uint64_t limit,
+                        uint32_t signature, Window w) {
+  if (!Fits(at, length, limit)) return nullptr;
+  const uint8_t* p = source.At(at, length, w);
+  if (!p || Read32(p) != signature) return nullptr;
+  return p;
 }
 
 }  // namespace
 
 struct ZipReader {
-  const uint8_t* base;
+  Source source;
   uint64_t count;
   EntryRecord* entries;  // count records, owned
   uint8_t* output;       // kOutputPiece bytes, owned
@@ -105,12 +163,17 @@ struct DirectoryFacts {
 // Finds the end record that closes the range exactly: nothing may follow its
 // comment. Scanning grows the comment length from 0 so that the record
 // nearest the end wins. Returns its offset, or false.
-bool FindEndRecord(const uint8_t* base, uint64_t size, uint64_t* offset) {
+bool FindEndRecord(Source& source, uint64_t* offset) {
+  const uint64_t size = source.size;
   if (size < kEndSize) return false;
+  // The search range: the record and the longest comment, or the archive.
+  const uint64_t span = std::min<uint64_t>(size, kEndSize + 0xFFFF);
+  const uint8_t* tail = source.At(size - span, span, kDirectoryWindow);
+  if (!tail) return false;
   for (uint64_t comment = 0; comment <= 0xFFFF && kEndSize + comment <= size; ++comment) {
-    const uint64_t at = size - kEndSize - comment;
-    if (Read32(base + at) == kEndSignature && Read16(base + at + 20) == comment) {
-      *offset = at;
+    const uint64_t at = span - kEndSize - comment;
+    if (Read32(tail + at) == kEndSignature && Read16(tail + at + 20) == comment) {
+      *offset = size - span + at;
       return true;
     }
   }
@@ -145,37 +208,42 @@ bool ClassicAgrees(const EndFields& classic, const EndFields& wide) {
 // Reads the ZIP64 end record that the locator just before the classic end
 // record points at; it must end where the locator begins. Gives its fields
 // and offset.
-ZipStatus ReadZip64End(const uint8_t* base, uint64_t endOffset, EndFields* fields,
+ZipStatus ReadZip64End(Source& source, uint64_t endOffset, EndFields* fields,
                        uint64_t* recordOffset) {
   const uint64_t locator = endOffset - kZip64LocatorSize;
-  if (Read32(base + locator + 4) != 0 || Read32(base + locator + 16) > 1) return ZipErrBadZip64;
-  const uint64_t record = Read64(base + locator + 8);
-  if (!RecordAt(base, record, kZip64EndMinSize, locator, kZip64EndSignature)) return ZipErrBadZip64;
+  const uint8_t* l = source.At(locator, kZip64LocatorSize, kDirectoryWindow);
+  if (!l) return ZipErrBadZip64;
+  if (Read32(l + 4) != 0 || Read32(l + 16) > 1) return ZipErrBadZip64;
+  const uint64_t record = Read64(l + 8);
+  const uint8_t* r = RecordAt(source, record, kZip64EndMinSize, locator, kZip64EndSignature, kDirectoryWindow);
+  if (!r) return ZipErrBadZip64;
   // The record's size field leaves out its own first 12 bytes.
-  if (Read64(base + record + 4) != locator - record - 12) return ZipErrBadZip64;
-  fields->disk = Read32(base + record + 16);
-  fields->directoryDisk = Read32(base + record + 20);
-  fields->countOnDisk = Read64(base + record + 24);
-  fields->count = Read64(base + record + 32);
-  fields->size = Read64(base + record + 40);
-  fields->offset = Read64(base + record + 48);
+  if (Read64(r + 4) != locator - record - 12) return ZipErrBadZip64;
+  fields->disk = Read32(r + 16);
+  fields->directoryDisk = Read32(r + 20);
+  fields->countOnDisk = Read64(r + 24);
+  fields->count = Read64(r + 32);
+  fields->size = Read64(r + 40);
+  fields->offset = Read64(r + 48);
   *recordOffset = record;
   return ZipOk;
 }
 
 // Reads the end record (and the ZIP64 end record when a locator precedes
 // it) and checks that the directory fills exactly the bytes before them.
-ZipStatus ReadDirectoryFacts(const uint8_t* base, uint64_t size, DirectoryFacts* facts) {
+ZipStatus ReadDirectoryFacts(Source& source, DirectoryFacts* facts) {
   uint64_t end = 0;
-  if (!FindEndRecord(base, size, &end)) return ZipErrNoEndRecord;
-  const EndFields classic{Read16(base + end + 4),  Read16(base + end + 6),
-                          Read16(base + end + 8),  Read16(base + end + 10),
-                          Read32(base + end + 12), Read32(base + end + 16)};
+  if (!FindEndRecord(source, &end)) return ZipErrNoEndRecord;
+  const uint8_t* e = source.At(end, kEndSize, kDirectoryWindow);
+  if (!e) return ZipErrNoEndRecord;
+  const EndFields classic{Read16(e + 4),  Read16(e + 6),  Read16(e + 8),
+                          Read16(e + 10), Read32(e + 12), Read32(e + 16)};
   EndFields fields = classic;
   facts->end = end;
-  if (end >= kZip64LocatorSize &&
-      Read32(base + end - kZip64LocatorSize) == kZip64LocatorSignature) {
-    const ZipStatus status = ReadZip64End(base, end, &fields, &facts->end);
+  const uint8_t* locator =
+      end >= kZip64LocatorSize ? source.At(end - kZip64LocatorSize, 4, kDirectoryWindow) : nullptr;
+  if (locator && Read32(locator) == kZip64LocatorSignature) {
+    const ZipStatus status = ReadZip64End(source, end, &fields, &facts->end);
     if (status != ZipOk) return status;
     if (!ClassicAgrees(classic, fields)) return ZipErrBadZip64;
   }
@@ -248,17 +316,22 @@ ZipStatus ApplyZip64Extra(const uint8_t* extra, uint32_t length, uint64_t* uncom
 }
 
 // Parses the central record at *cursor, which must end by `limit`, into
-// entry and advances the cursor past it.
-ZipStatus ReadCentralRecord(const uint8_t* base, uint64_t limit, uint64_t* cursor,
-                            EntryRecord* entry) {
+// entry, copies its name into `name` (kMaxNameLength bytes) and advances
+// the cursor past it.
+ZipStatus ReadCentralRecord(Source& source, uint64_t limit, uint64_t* cursor, EntryRecord* entry,
+                            uint8_t* nameCopy) {
   const uint64_t at = *cursor;
-  const uint8_t* p = RecordAt(base, at, kCentralHeaderSize, limit, kCentralHeaderSignature);
+  const uint8_t* p =
+      RecordAt(source, at, kCentralHeaderSize, limit, kCentralHeaderSignature, kDirectoryWindow);
   if (!p) return ZipErrBadDirectory;
   const uint32_t nameLength = Read16(p + 28);
   const uint32_t extraLength = Read16(p + 30);
   const uint32_t commentLength = Read16(p + 32);
   const uint64_t recordSize = kCentralHeaderSize + nameLength + extraLength + commentLength;
   if (!Fits(at, recordSize, limit)) return ZipErrBadDirectory;
+  // The whole record, in one piece (a window holds the largest).
+  p = source.At(at, recordSize, kDirectoryWindow);
+  if (!p) return ZipErrBadDirectory;
 
   entry->flags = Read16(p + 8);
   entry->method = Read16(p + 10);
@@ -274,6 +347,7 @@ ZipStatus ReadCentralRecord(const uint8_t* base, uint64_t limit, uint64_t* curso
   const uint8_t* name = p + kCentralHeaderSize;
   if (nameLength == 0 || nameLength > kMaxNameLength || memchr(name, 0, nameLength))
     return ZipErrBadName;
+  memcpy(nameCopy, name, nameLength);
   const ZipStatus status =
       ApplyZip64Extra(name + nameLength, extraLength, &entry->uncompressedSize,
                       &entry->compressedSize, &entry->localHeaderOffset, &diskStart);
@@ -287,14 +361,14 @@ ZipStatus ReadCentralRecord(const uint8_t* base, uint64_t limit, uint64_t* curso
 // without its signature, with 4- or 8-byte sizes. The form whose values
 // match the central record is taken. Returns its length, or 0 when no form
 // lies within `limit` and matches.
-uint64_t MatchDescriptor(const uint8_t* base, uint64_t at, uint64_t limit,
-                         const EntryRecord& entry) {
+uint64_t MatchDescriptor(Source& source, uint64_t at, uint64_t limit, const EntryRecord& entry) {
   for (int form = 0; form < 4; ++form) {
     const bool signature = form < 2;
     const bool wide = (form & 1) != 0;
     const uint64_t length = (signature ? 4 : 0) + 4 + (wide ? 16 : 8);
     if (!Fits(at, length, limit)) continue;
-    const uint8_t* p = base + at;
+    const uint8_t* p = source.At(at, length, kDataWindow);
+    if (!p) continue;
     if (signature) {
       if (Read32(p) != kDescriptorSignature) continue;
       p += 4;
@@ -308,12 +382,12 @@ uint64_t MatchDescriptor(const uint8_t* base, uint64_t at, uint64_t limit,
   return 0;
 }
 
-// Checks the local header of entry against its central record and fills
-// the entry's data offset and region end. Everything must lie before the
-// directory at `limit`.
-ZipStatus CheckLocalHeader(const uint8_t* base, uint64_t limit, EntryRecord* entry) {
+// Checks the local header of entry against its central record (whose name
+// is centralName) and fills the entry's data offset and region end.
+// Everything must lie before the directory at `limit`.
+ZipStatus CheckLocalHeader(Source& source, uint64_t limit, EntryRecord* entry, const uint8_t* centralName) {
   const uint64_t at = entry->localHeaderOffset;
-  const uint8_t* p = RecordAt(base, at, kLocalHeaderSize, limit, kLocalHeaderSignature);
+  const uint8_t* p = RecordAt(source, at, kLocalHeaderSize, limit, kLocalHeaderSignature, kDataWindow);
   if (!p) return ZipErrBadLocalHeader;
   const uint16_t flags = Read16(p + 6);
   const uint16_t method = Read16(p + 8);
@@ -323,8 +397,9 @@ ZipStatus CheckLocalHeader(const uint8_t* base, uint64_t limit, EntryRecord* ent
   const uint32_t nameLength = Read16(p + 26);
   const uint32_t extraLength = Read16(p + 28);
   if (!Fits(at, kLocalHeaderSize + nameLength + extraLength, limit)) return ZipErrBadLocalHeader;
-  if (nameLength != entry->nameLength ||
-      memcmp(p + kLocalHeaderSize, base + entry->nameOffset, nameLength) != 0)
+  p = source.At(at, kLocalHeaderSize + nameLength + extraLength, kDataWindow);
+  if (!p) return ZipErrBadLocalHeader;
+  if (nameLength != entry->nameLength || memcmp(p + kLocalHeaderSize, centralName, nameLength) != 0)
     return ZipErrBadLocalHeader;
   if (method != entry->method ||
       (flags & (kFlagEncrypted | kFlagStrongEncryption)) !=
@@ -347,7 +422,7 @@ ZipStatus CheckLocalHeader(const uint8_t* base, uint64_t limit, EntryRecord* ent
   if (!Fits(entry->dataOffset, entry->compressedSize, limit)) return ZipErrOverlap;
   entry->regionEnd = entry->dataOffset + entry->compressedSize;
   if (descriptor) {
-    const uint64_t length = MatchDescriptor(base, entry->regionEnd, limit, *entry);
+    const uint64_t length = MatchDescriptor(source, entry->regionEnd, limit, *entry);
     if (length == 0) return ZipErrBadLocalHeader;
     entry->regionEnd += length;
   }
@@ -383,28 +458,33 @@ ZipStatus ReadEntries(ZipReader* reader, const DirectoryFacts& facts) {
   uint64_t cursor = facts.offset;
   for (uint64_t i = 0; i < reader->count; ++i) {
     EntryRecord* entry = &reader->entries[i];
-    ZipStatus status = ReadCentralRecord(reader->base, facts.end, &cursor, entry);
+    uint8_t name[kMaxNameLength];
+    ZipStatus status = ReadCentralRecord(reader->source, facts.end, &cursor, entry, name);
     if (status != ZipOk) return status;
-    status = CheckLocalHeader(reader->base, facts.offset, entry);
+    status = CheckLocalHeader(reader->source, facts.offset, entry, name);
     if (status != ZipOk) return status;
   }
   if (cursor != facts.end) return ZipErrBadDirectory;
   return CheckNoOverlap(reader->entries, reader->count);
 }
 
-// Passes a stored entry to the sink straight from the archive, piece by
-// piece. Returns the status and the CRC-32 of what was passed.
-ZipStatus ExtractStored(const ZipReader* reader, const EntryRecord& entry, ZipSink sink,
+// Passes a stored entry to the sink piece by piece: straight from an
+// archive in memory, else read into the output buffer. Returns the status
+// and the CRC-32 of what was passed.
+ZipStatus ExtractStored(ZipReader* reader, const EntryRecord& entry, ZipSink sink,
                         void* context, uint32_t* crc) {
   if (entry.compressedSize != entry.uncompressedSize) return ZipErrSizeMismatch;
+  Source& source = reader->source;
   uLong sum = crc32(0, nullptr, 0);
-  const uint8_t* p = reader->base + entry.dataOffset;
+  uint64_t at = entry.dataOffset;
   uint64_t left = entry.compressedSize;
   while (left > 0) {
     const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, kOutputPiece));
+    const uint8_t* p = source.base ? source.base + at : reader->output;
+    if (!source.base && !source.Copy(at, piece, reader->output)) return ZipErrRead;
     sum = crc32(sum, p, static_cast<uInt>(piece));
     if (!sink(context, p, piece)) return ZipErrSinkRefused;
-    p += piece;
+    at += piece;
     left -= piece;
   }
   *crc = static_cast<uint32_t>(sum);
@@ -429,16 +509,22 @@ ZipStatus ExtractDeflated(ZipReader* reader, const EntryRecord& entry, ZipSink s
   if (init != Z_OK) return ZipErrBadData;
   InflateOwner owner{&stream};
 
-  const uint8_t* input = reader->base + entry.dataOffset;
+  Source& source = reader->source;
+  // In memory the stream is fed in large pieces in place; read at offsets,
+  // a window at a time.
+  const uint64_t inputPiece = source.base ? kInputPiece : kWindowBytes;
+  uint64_t inputAt = entry.dataOffset;
   uint64_t inputLeft = entry.compressedSize;
   uint64_t produced = 0;
   uLong sum = crc32(0, nullptr, 0);
   for (;;) {
     if (stream.avail_in == 0 && inputLeft > 0) {
-      const uint64_t piece = std::min(inputLeft, kInputPiece);
+      const uint64_t piece = std::min(inputLeft, inputPiece);
+      const uint8_t* input = source.At(inputAt, piece, kDataWindow);
+      if (!input) return ZipErrRead;
       stream.next_in = input;
       stream.avail_in = static_cast<uInt>(piece);
-      input += piece;
+      inputAt += piece;
       inputLeft -= piece;
     }
     stream.next_out = reader->output;
@@ -466,21 +552,31 @@ ZipStatus ExtractDeflated(ZipReader* reader, const EntryRecord& entry, ZipSink s
 
 }  // namespace
 
-ZipStatus ZipOpen(const void* data, uint64_t size, ZipReader** reader) {
-  if (!reader) return ZipErrArgument;
-  *reader = nullptr;
-  if (!data || size > SIZE_MAX) return ZipErrArgument;
-  const uint8_t* base = static_cast<const uint8_t*>(data);
-  DirectoryFacts facts;
-  ZipStatus status = ReadDirectoryFacts(base, size, &facts);
-  if (status != ZipOk) return status;
-  if (facts.count > SIZE_MAX / sizeof(EntryRecord)) return ZipErrNoMemory;
+namespace {
 
-  ZipReader* created = new (std::nothrow) ZipReader{base, facts.count, nullptr, nullptr};
+// Opens the archive behind a prepared source; owns nothing of it but the
+// windows it allocates here.
+ZipStatus OpenSource(const Source& source, ZipReader** reader) {
+  ZipReader* created = new (std::nothrow) ZipReader();
   if (!created) return ZipErrNoMemory;
-  created->entries = new (std::nothrow) EntryRecord[facts.count ? facts.count : 1];
+  created->source = source;
   created->output = new (std::nothrow) uint8_t[kOutputPiece];
-  status = (created->entries && created->output) ? ReadEntries(created, facts) : ZipErrNoMemory;
+  bool allocated = created->output != nullptr;
+  if (!source.base)
+    for (uint8_t*& window : created->source.windows) {
+      window = new (std::nothrow) uint8_t[kWindowBytes];
+      allocated = allocated && window;
+    }
+  DirectoryFacts facts;
+  ZipStatus status = allocated ? ReadDirectoryFacts(created->source, &facts) : ZipErrNoMemory;
+  if (status == ZipOk && facts.count > SIZE_MAX / sizeof(EntryRecord)) status = ZipErrNoMemory;
+  if (status == ZipOk) {
+    created->count = facts.count;
+    created->entries = new (std::nothrow) EntryRecord[facts.count ? facts.count : 1];
+    status = created->entries ? ReadEntries(created, facts) : ZipErrNoMemory;
+  }
+  // Whatever a failed read made the parsing conclude, the cause was the read.
+  if (status != ZipOk && created->source.failed) status = ZipErrRead;
   if (status != ZipOk) {
     ZipClose(created);
     return status;
@@ -489,10 +585,33 @@ ZipStatus ZipOpen(const void* data, uint64_t size, ZipReader** reader) {
   return ZipOk;
 }
 
+}  // namespace
+
+ZipStatus ZipOpen(const void* data, uint64_t size, ZipReader** reader) {
+  if (!reader) return ZipErrArgument;
+  *reader = nullptr;
+  if (!data || size > SIZE_MAX) return ZipErrArgument;
+  Source source;
+  source.base = static_cast<const uint8_t*>(data);
+  source.size = size;
+  return OpenSource(source, reader);
+}
+
+ZipStatus ZipOpenInput(const ZipInput* input, ZipReader** reader) {
+  if (!reader) return ZipErrArgument;
+  *reader = nullptr;
+  if (!input || !input->read) return ZipErrArgument;
+  Source source;
+  source.input = *input;
+  source.size = input->size;
+  return OpenSource(source, reader);
+}
+
 void ZipClose(ZipReader* reader) {
   if (!reader) return;
   delete[] reader->entries;
   delete[] reader->output;
+  for (uint8_t* window : reader->source.windows) delete[] window;
   delete reader;
 }
 
@@ -511,7 +630,9 @@ ZipStatus ZipStatEntry(const ZipReader* reader, uint64_t index, ZipEntryInfo* in
   if (!reader || !info || index >= reader->count) return ZipErrArgument;
   const EntryRecord& entry = reader->entries[index];
   memset(info, 0, sizeof *info);
-  memcpy(info->name, reader->base + entry.nameOffset, entry.nameLength);
+  // Read without a window: the reader stays unchanged for its callers.
+  Source name = reader->source;
+  if (!name.Copy(entry.nameOffset, entry.nameLength, reinterpret_cast<uint8_t*>(info->name))) return ZipErrRead;
   info->nameLength = entry.nameLength;
   info->externalAttributes = entry.externalAttributes;
   info->compressedSize = entry.compressedSize;
@@ -534,9 +655,10 @@ ZipStatus ZipExtractEntry(ZipReader* reader, uint64_t index, ZipSink sink, void*
   if (entry.compressedSize == 0 && entry.uncompressedSize == 0)
     return entry.crc32 == 0 ? ZipOk : ZipErrCrcMismatch;
   uint32_t crc = 0;
-  const ZipStatus status = entry.method == 0
-                               ? ExtractStored(reader, entry, sink, context, &crc)
-                               : ExtractDeflated(reader, entry, sink, context, &crc);
+  reader->source.failed = false;
+  ZipStatus status = entry.method == 0 ? ExtractStored(reader, entry, sink, context, &crc)
+                                       : ExtractDeflated(reader, entry, sink, context, &crc);
+  if (status != ZipOk && status != ZipErrSinkRefused && reader->source.failed) status = ZipErrRead;
   if (status != ZipOk) return status;
   return crc == entry.crc32 ? ZipOk : ZipErrCrcMismatch;
 }
@@ -559,6 +681,7 @@ const char* ZipStatusText(ZipStatus status) {
     case ZipErrSizeMismatch: return "size mismatch";
     case ZipErrBadName: return "bad entry name";
     case ZipErrSinkRefused: return "stopped by the caller";
+    case ZipErrRead: return "the archive could not be read";
   }
   return "unknown status";
 }

@@ -1,6 +1,8 @@
-// A ZIP reader over zlib that reads an archive in place from a memory range.
-// No Windows headers: it also builds natively for sanitizers and fuzzing.
-// It never reads outside the range it was given.
+// A ZIP reader over zlib that reads an archive in place from a memory range,
+// or through a callback that reads at offsets, so that an archive larger
+// than the memory a tool may take can be checked too. No Windows headers: it
+// also builds natively for sanitizers and fuzzing. It never reads outside
+// the range it was given.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +25,7 @@ enum ZipStatus : int {
   ZipErrSizeMismatch,
   ZipErrBadName,          // empty name, name over 511 bytes or holding a zero byte
   ZipErrSinkRefused,      // the caller's sink asked to stop
+  ZipErrRead,             // the input callback could not read the archive
 };
 
 // Facts of one entry, from its central directory record.
@@ -51,6 +54,23 @@ typedef bool (*ZipSink)(void* context, const uint8_t* bytes, size_t count);
 // bytes. Nothing may follow the end record and its comment. An archive with
 // no entries opens (count 0).
 ZipStatus ZipOpen(const void* data, uint64_t size, ZipReader** reader);
+
+// An archive of `size` bytes that is read at offsets: read gives the count
+// bytes at offset (within the size) into buffer, true when all were read.
+// Reads are at most 256 KiB each, mostly in order.
+typedef bool (*ZipReadAt)(void* context, uint64_t offset, void* buffer, size_t count);
+struct ZipInput {
+  ZipReadAt read;
+  void* context;
+  uint64_t size;
+};
+
+// Opens an archive through its input, which must stay valid and its bytes
+// unchanged until ZipClose; checks everything ZipOpen checks. The reader
+// holds a fixed amount of memory (two 256 KiB windows, its output piece and
+// the entry table), whatever the archive's size. A failed read gives
+// ZipErrRead, here or from any call that reads.
+ZipStatus ZipOpenInput(const ZipInput* input, ZipReader** reader);
 void ZipClose(ZipReader* reader);
 
 uint64_t ZipEntryCount(const ZipReader* reader);

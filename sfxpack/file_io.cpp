@@ -1,9 +1,14 @@
 #include "sfxpack/file_io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <random>
 #include <system_error>
+
+#include "sfxpack/file_guard.h"
 
 namespace sfx {
 
@@ -31,6 +36,10 @@ bool SeekFile(FILE* file, uint64_t offset) {
 #endif
 }
 
+bool ReadFileAt(FILE* file, uint64_t offset, void* buffer, size_t count) {
+  return SeekFile(file, offset) && fread(buffer, 1, count, file) == count;
+}
+
 bool ReadWholeFile(const fs::path& path, uint64_t most, std::string* out, std::string* error) {
   std::error_code code;
   const uint64_t size = fs::file_size(path, code);
@@ -56,16 +65,14 @@ bool ReadWholeFile(const fs::path& path, uint64_t most, std::string* out, std::s
   return true;
 }
 
-OutputFile::OutputFile(fs::path target) : target_(std::move(target)) {
-  temporary_ = target_;
-  temporary_ += ".sfxpack-tmp";
-}
+OutputFile::OutputFile(fs::path target) : target_(std::move(target)) {}
 
 OutputFile::~OutputFile() {
   if (file_) fclose(file_);
-  if (!committed_) {
+  if (!temporary_.empty() && !committed_) {
     std::error_code ignored;
     fs::remove(temporary_, ignored);
+    UnguardTemporary(temporary_);
   }
 }
 
@@ -75,10 +82,39 @@ bool OutputFile::Fail(const char* what) {
   return false;
 }
 
+namespace {
+
+// A name part that no other run picks: the system's random source, mixed
+// with the clock and a count in case that source repeats itself.
+std::string UniqueTag() {
+  static std::atomic<uint32_t> count{0};
+  std::random_device device;
+  uint64_t mixed = (uint64_t(device()) << 32) ^ device();
+  mixed ^= static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) * 0x9E3779B97F4A7C15u;
+  mixed ^= uint64_t(++count) << 48;
+  static const char digits[] = "0123456789abcdef";
+  std::string tag;
+  for (int i = 0; i < 12; ++i, mixed >>= 4) tag += digits[mixed & 15];
+  return tag;
+}
+
+}  // namespace
+
 bool OutputFile::Open(std::string* error) {
-  file_ = OpenFile(temporary_, "w+b");
+  // A taken name is tried again with another; anything else is an error.
+  for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
+    temporary_ = target_;
+    temporary_ += "." + UniqueTag() + ".sfxpack-tmp";
+    // Guarded before it exists: an interruption between creation and the
+    // guard would leave it behind.
+    GuardTemporary(temporary_);
+    file_ = CreateExclusive(temporary_);
+    if (!file_) UnguardTemporary(temporary_);
+    if (!file_ && errno != EEXIST) break;
+  }
   if (!file_) {
     Fail("create");
+    temporary_.clear();
     *error = error_;
     return false;
   }
@@ -109,6 +145,15 @@ bool OutputFile::Patch(uint64_t at, const std::string& bytes) {
   if (fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) return Fail("write");
   if (at + bytes.size() > end_) end_ = at + bytes.size();
   if (!SeekFile(file_, back)) return Fail("seek in");
+  return true;
+}
+
+bool OutputFile::ReadAt(uint64_t offset, void* buffer, size_t count) {
+  if (!file_ || !error_.empty()) return false;
+  if (offset > end_ || count > end_ - offset) return false;
+  // The seek between writing and reading flushes what stdio holds.
+  if (!ReadFileAt(file_, offset, buffer, count)) return Fail("read back");
+  if (!SeekFile(file_, position_)) return Fail("seek in");
   return true;
 }
 
@@ -149,6 +194,7 @@ bool OutputFile::Close() {
 bool OutputFile::Commit() {
   if (file_ && !Close()) return false;
   if (!error_.empty()) return false;
+  KeepPermissions(temporary_, target_);
   std::error_code code;
   fs::rename(temporary_, target_, code);
   if (code) {
@@ -156,6 +202,7 @@ bool OutputFile::Commit() {
     return false;
   }
   committed_ = true;
+  UnguardTemporary(temporary_);
   return true;
 }
 

@@ -17,6 +17,8 @@ std::string PathText(const fs::path& path);
 // Opens path with a C stdio mode; null on failure. The caller closes it.
 FILE* OpenFile(const fs::path& path, const char* mode);
 bool SeekFile(FILE* file, uint64_t offset);
+// Reads count bytes at offset into buffer; false unless all were read.
+bool ReadFileAt(FILE* file, uint64_t offset, void* buffer, size_t count);
 
 // Closes its file when the scope ends.
 class FileOwner {
@@ -37,10 +39,15 @@ class FileOwner {
 // one-line *error when it is missing, larger or unreadable.
 bool ReadWholeFile(const fs::path& path, uint64_t most, std::string* out, std::string* error);
 
-// The output file. Everything is written to "<target>.sfxpack-tmp"; Commit
-// renames it to the target, and a file never committed is removed when the
-// object goes, so a failed run leaves nothing behind and never touches an
-// existing target.
+// The output file. Everything is written to a temporary file beside the
+// target, "<target>.<random>.sfxpack-tmp", created exclusively so that no
+// two runs ever share one; Commit renames it to the target in one step, and
+// a file never committed is removed when the object goes or when the
+// program is interrupted (file_guard.h). So a failed run leaves nothing
+// behind and never touches an existing target, and the target always holds
+// the whole bytes of one run, the last to commit, however many write it at
+// once. It gets the existing target's permissions, else 0777 less the
+// umask.
 class OutputFile {
  public:
   explicit OutputFile(fs::path target);
@@ -57,6 +64,9 @@ class OutputFile {
   bool MoveTo(uint64_t offset);
   // Writes bytes at `at` and returns to the current position.
   bool Patch(uint64_t at, const std::string& bytes);
+  // Reads count written bytes at offset into buffer; the position stays
+  // where it was.
+  bool ReadAt(uint64_t offset, void* buffer, size_t count);
   // Reads back [0, Position()) in order, in pieces, into sink; the position
   // stays where it was.
   bool ReadBack(const std::function<void(const uint8_t*, size_t)>& sink);

@@ -1,5 +1,8 @@
 #include "sfxpack/list_launcher.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "sfxpack/file_io.h"
@@ -16,14 +19,21 @@ namespace sfx {
 namespace {
 
 constexpr uint64_t kMaxLauncherBytes = uint64_t(2) << 30;
+// The headers are read in one piece of at most this size; resources larger
+// than the second limit (the payload) stay in the file and are read at
+// offsets, so listing takes the same memory for any launcher.
+constexpr size_t kMaxHeaderBytes = 1 << 20;
+constexpr uint64_t kMaxResourceInMemory = 32 << 20;
 
 bool CountPiece(void*, const uint8_t*, size_t) { return true; }
 
-// Lists and checks the archive; false with *error at the first entry that
-// does not unpack.
-bool ListArchive(const std::string& archive, std::ostream& out, std::string* error) {
+// Lists and checks the archive of `length` bytes at `at` in the file;
+// false with *error at the first entry that does not unpack.
+bool ListArchive(FILE* file, uint64_t at, uint64_t length, std::ostream& out, std::string* error) {
   ZipReaderOwner owner;
-  const ZipStatus opened = owner.Open(archive);
+  const ZipStatus opened = owner.OpenAt(
+      [file, at](uint64_t offset, void* buffer, size_t count) { return ReadFileAt(file, at + offset, buffer, count); },
+      length);
   if (opened != ZipOk) {
     *error = std::string("its payload is not an archive the launcher reads: ") + ZipStatusText(opened);
     return false;
@@ -55,7 +65,7 @@ bool ListArchive(const std::string& archive, std::ostream& out, std::string* err
              flags + "\n";
   }
   out << "payload: " << count << " entries (" << files << " files, " << unpacked << " bytes unpacked), archive "
-      << archive.size() << " bytes, all entries check\n"
+      << length << " bytes, all entries check\n"
       << lines;
   return true;
 }
@@ -63,13 +73,36 @@ bool ListArchive(const std::string& archive, std::ostream& out, std::string* err
 }  // namespace
 
 bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* error) {
-  std::string file;
-  if (!ReadWholeFile(launcher, kMaxLauncherBytes, &file, error)) return false;
+  std::error_code code;
+  const uint64_t size = fs::file_size(launcher, code);
+  if (code) {
+    *error = "cannot read " + PathText(launcher) + ": " + code.message();
+    return false;
+  }
+  if (size > kMaxLauncherBytes) {
+    *error = PathText(launcher) + " is " + std::to_string(size) + " bytes, more than the " +
+             std::to_string(kMaxLauncherBytes) + " allowed";
+    return false;
+  }
+  FileOwner file(OpenFile(launcher, "rb"));
+  if (!file.get()) {
+    *error = "cannot open " + PathText(launcher) + ": " + strerror(errno);
+    return false;
+  }
+  const ReadBytes read = [&file](uint64_t offset, size_t count, std::string* into) {
+    into->assign(count, '\0');
+    return count == 0 || ReadFileAt(file.get(), offset, &(*into)[0], count);
+  };
+  std::string head;
+  if (!read(0, static_cast<size_t>(std::min<uint64_t>(size, kMaxHeaderBytes)), &head)) {
+    *error = "cannot read " + PathText(launcher);
+    return false;
+  }
   PeImage image;
   std::vector<Resource> resources;
   std::string why;
-  if (!ParsePe(reinterpret_cast<const uint8_t*>(file.data()), file.size(), file.size(), &image, &why) ||
-      !ReadResources(file, image, &resources, &why)) {
+  if (!ParsePe(reinterpret_cast<const uint8_t*>(head.data()), head.size(), size, &image, &why) ||
+      !ReadResourceTree(read, size, image, kMaxResourceInMemory, &resources, &why)) {
     *error = PathText(launcher) + " is not a launcher: " + why;
     return false;
   }
@@ -78,7 +111,7 @@ bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* erro
     *error = PathText(launcher) + " is not a launcher: it carries no payload";
     return false;
   }
-  out << "launcher: " << PathText(launcher) << " (" << file.size() << " bytes)\n";
+  out << "launcher: " << PathText(launcher) << " (" << size << " bytes)\n";
   const PeDirectory signature = image.Directory(kDirSecurity);
   out << "signature: "
       << (signature.size ? "present (" + std::to_string(signature.size) + " bytes)" : std::string("none")) << "\n";
@@ -104,12 +137,15 @@ bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* erro
   const std::string summary = version ? DescribeVersionResource(version->data) : std::string();
   out << "version: " << (summary.empty() ? "none" : summary) << "\n";
 
-  const std::string& data = payload->data;
-  if (data.size() < kPayloadHeaderBytes || Get32(data, 0) > data.size() || Get32(data, 4) > data.size() - Get32(data, 0)) {
+  // The payload's header: the archive's offset in the resource and its
+  // length; the archive itself is read at offsets.
+  std::string header;
+  if (payload->size < kPayloadHeaderBytes || !read(payload->offset, kPayloadHeaderBytes, &header) ||
+      Get32(header, 0) > payload->size || Get32(header, 4) > payload->size - Get32(header, 0)) {
     *error = PathText(launcher) + " has a damaged payload header";
     return false;
   }
-  return ListArchive(data.substr(Get32(data, 0), Get32(data, 4)), out, error);
+  return ListArchive(file.get(), payload->offset + Get32(header, 0), Get32(header, 4), out, error);
 }
 
 }  // namespace sfx

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -6,6 +7,7 @@
 #include <zlib.h>
 
 #include "sfxpack/entry_rules.h"
+#include "sfxpack/file_guard.h"
 #include "sfxpack/file_io.h"
 #include "sfxpack/folder_scan.h"
 #include "sfxpack/icon_file.h"
@@ -164,27 +166,32 @@ bool ParseArguments(const std::vector<std::string>& args, Options* o, std::strin
 }
 
 // The same file, whether or not it exists yet: by identity when both
-// exist, else by their absolute, normalised spelling.
+// exist (however each is spelled: links, "..", another case on Windows),
+// else by their absolute, normalised spelling.
 bool SameFile(const fs::path& a, const fs::path& b) {
+  FileIdentity first, second;
+  if (IdentifyFile(a, &first) && IdentifyFile(b, &second)) return first == second;
   std::error_code code;
-  if (fs::exists(a, code) && fs::exists(b, code)) {
-    const bool same = fs::equivalent(a, b, code);
-    if (!code) return same;
-  }
-  return fs::weakly_canonical(a, code) == fs::weakly_canonical(b, code);
+  return fs::absolute(a, code).lexically_normal() == fs::absolute(b, code).lexically_normal();
 }
 
-// True when path lies inside folder (at any depth).
+// True when the file path would be written inside folder, at any depth:
+// the folder is the one path's parent names, or one of its ancestors, by
+// identity. The parent is resolved first where it exists, so "..", "." and
+// links take the road the file system takes.
 bool Inside(const fs::path& path, const fs::path& folder) {
+  FileIdentity target;
+  if (!IdentifyFile(folder, &target)) return false;
   std::error_code code;
-  const fs::path p = fs::weakly_canonical(path, code);
-  const fs::path f = fs::weakly_canonical(folder, code);
-  auto pi = p.begin();
-  for (auto fi = f.begin(); fi != f.end(); ++fi, ++pi) {
-    if (fi->empty()) continue;  // a closing separator
-    if (pi == p.end() || *pi != *fi) return false;
+  const fs::path parent = fs::absolute(path, code).parent_path();
+  fs::path at = fs::canonical(parent, code);
+  if (code) at = fs::absolute(parent, code).lexically_normal();
+  for (;;) {
+    FileIdentity here;
+    if (IdentifyFile(at, &here) && here == target) return true;
+    if (!at.has_relative_path() || at.parent_path() == at) return false;
+    at = at.parent_path();
   }
-  return pi != p.end();
 }
 
 // The output must not overwrite or land among the inputs.
@@ -305,12 +312,13 @@ bool FeedProbe(void* context, const uint8_t* bytes, size_t count) {
   return true;
 }
 
-// An existing archive: read by the launcher's own reader, every entry
-// inflated and checked, and held to the same rules as a folder.
-bool CheckArchivePayload(const Options& o, const std::string& archive, std::vector<std::string>* accepted,
-                         std::string* error) {
+// An existing archive of `size` bytes, read through `read`: read by the
+// launcher's own reader, every entry inflated and checked, and held to the
+// same rules as a folder.
+bool CheckArchivePayload(const Options& o, const ZipReaderOwner::ReadAt& read, uint64_t size,
+                         std::vector<std::string>* accepted, std::string* error) {
   ZipReaderOwner owner;
-  const ZipStatus opened = owner.Open(archive);
+  const ZipStatus opened = owner.OpenAt(read, size);
   if (opened != ZipOk) {
     *error = "the payload " + o.payload + " is not an archive the launcher reads: " + ZipStatusText(opened);
     return false;
@@ -433,6 +441,34 @@ bool BuildResources(const Options& o, std::vector<Resource> resources, std::vect
   return true;
 }
 
+// Appends the size bytes of the archive at path to the output. False with
+// *error when it cannot be read whole or is no longer that long.
+bool CopyArchive(const fs::path& path, uint64_t size, OutputFile* out, std::string* error) {
+  FileOwner file(OpenFile(path, "rb"));
+  if (!file.get()) {
+    *error = "cannot open the payload " + PathText(path) + ": " + strerror(errno);
+    return false;
+  }
+  std::string piece(1 << 20, '\0');
+  for (uint64_t done = 0; done < size;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(piece.size(), size - done));
+    if (fread(&piece[0], 1, want, file.get()) != want) {
+      *error = "cannot read the payload " + PathText(path) + ": it changed or could not be read whole";
+      return false;
+    }
+    if (!out->Write(piece.data(), want)) {
+      *error = out->Error();
+      return false;
+    }
+    done += want;
+  }
+  if (fgetc(file.get()) != EOF) {
+    *error = "the payload " + PathText(path) + " changed while it was packed";
+    return false;
+  }
+  return true;
+}
+
 int Refuse(std::ostream& err, const std::string& text) {
   err << "sfxpack: " << text << "\n";
   return kExitRefused;
@@ -470,7 +506,7 @@ int Pack(const Options& o, std::ostream& out, std::ostream& err) {
   const bool folder = fs::is_directory(payloadPath, code);
   std::vector<SourceEntry> entries;
   std::vector<std::string> names;
-  std::string archive;
+  uint64_t archiveSize = 0;
   const uint64_t archiveLimit = o.payloadLimit - kPayloadHeaderBytes;
   auto tooLarge = [&](uint64_t size) {
     return "the payload is " + std::to_string(size) + " bytes, more than the " + std::to_string(archiveLimit) +
@@ -484,8 +520,7 @@ int Pack(const Options& o, std::ostream& out, std::ostream& err) {
     const uint64_t size = fs::file_size(payloadPath, code);
     if (code) return Refuse(err, "cannot read the payload " + o.payload + ": " + code.message());
     if (size > archiveLimit) return Refuse(err, tooLarge(size));
-    if (!ReadWholeFile(payloadPath, archiveLimit, &archive, &error)) return Refuse(err, error);
-    if (!CheckArchivePayload(o, archive, &names, &error)) return Refuse(err, error);
+    archiveSize = size;
   }
 
   Resource payload;
@@ -494,12 +529,16 @@ int Pack(const Options& o, std::ostream& out, std::ostream& err) {
   payload.language = stubResources.empty() ? 0x0409 : stubResources.front().language;
   const PayloadWriter writePayload = [&](OutputFile* file, uint64_t* length, std::string* why) {
     if (!folder) {
-      *length = archive.size();
-      if (!file->Write(archive)) {
-        *why = file->Error();
-        return false;
-      }
-      return true;
+      // Copied in pieces, then checked in the copy: memory stays small
+      // whatever the archive's size, and the archive embedded is the one
+      // checked, even when the file changes meanwhile.
+      const uint64_t archiveAt = file->Position();
+      if (!CopyArchive(payloadPath, archiveSize, file, why)) return false;
+      *length = archiveSize;
+      const ZipReaderOwner::ReadAt read = [file, archiveAt](uint64_t offset, void* buffer, size_t count) {
+        return file->ReadAt(archiveAt + offset, buffer, count);
+      };
+      return CheckArchivePayload(o, read, archiveSize, &names, why);
     }
     ZipWriteOptions zip;
     zip.level = o.level;

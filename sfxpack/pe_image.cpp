@@ -103,10 +103,11 @@ ResourceKey ResourceName(const std::wstring& text) {
 namespace {
 
 struct TreeReader {
-  const std::string& file;
-  uint32_t base;       // file offset of the resource section's directory
+  const ReadBytes& read;
+  uint64_t fileSize;
+  uint64_t dataLimit;  // larger data is left in the file
+  uint64_t base;       // file offset of the resource section's directory
   uint32_t size;       // bytes of the resource directory data within the file
-  uint32_t rva;        // RVA of the directory
   const PeImage& image;
   std::vector<Resource>* resources;
   std::string* error;
@@ -116,52 +117,69 @@ struct TreeReader {
     return false;
   }
 
+  // count bytes at `at` of the directory data, read into *out.
+  bool Bytes(uint64_t at, uint64_t count, std::string* out) {
+    if (!Fits(at, count, size)) return Fail();
+    if (!read(base + at, static_cast<size_t>(count), out)) {
+      *error = "its resources cannot be read";
+      return false;
+    }
+    return true;
+  }
+
   bool ReadKey(uint32_t field, ResourceKey* key) {
     if (!(field & 0x80000000)) {
       *key = ResourceId(field & 0xFFFF);
       return true;
     }
     const uint32_t at = field & 0x7FFFFFFF;
-    if (!Fits(at, 2, size)) return Fail();
-    const uint32_t length = Get16(file, base + at);
-    if (!Fits(at + 2, uint64_t(length) * 2, size)) return Fail();
+    std::string bytes;
+    if (!Bytes(at, 2, &bytes)) return false;
+    const uint32_t length = Get16(bytes, 0);
+    if (!Bytes(at + 2, uint64_t(length) * 2, &bytes)) return false;
     std::wstring text;
-    for (uint32_t i = 0; i < length; ++i) text += static_cast<wchar_t>(Get16(file, base + at + 2 + 2 * i));
+    for (uint32_t i = 0; i < length; ++i) text += static_cast<wchar_t>(Get16(bytes, 2 * i));
     *key = ResourceName(text);
     return true;
   }
 
   // Reads the table at `at` of the given level (0 types, 1 names, 2 languages).
   bool ReadTable(uint32_t at, int level, Resource partial) {
-    if (!Fits(at, 16, size)) return Fail();
-    const uint32_t count = Get16(file, base + at + 12) + Get16(file, base + at + 14);
-    if (!Fits(at + 16, uint64_t(count) * 8, size)) return Fail();
+    std::string table;
+    if (!Bytes(at, 16, &table)) return false;
+    const uint32_t count = Get16(table, 12) + Get16(table, 14);
+    if (!Bytes(at + 16, uint64_t(count) * 8, &table)) return false;
     for (uint32_t i = 0; i < count; ++i) {
-      const uint32_t entry = base + at + 16 + 8 * i;
-      const uint32_t nameField = Get32(file, entry);
-      const uint32_t target = Get32(file, entry + 4);
+      const uint32_t nameField = Get32(table, 8 * i);
+      const uint32_t target = Get32(table, 8 * i + 4);
       Resource r = partial;
       if (level == 0 && !ReadKey(nameField, &r.type)) return false;
       if (level == 1 && !ReadKey(nameField, &r.name)) return false;
       if (level == 2) r.language = nameField & 0xFFFF;
-      const bool table = (target & 0x80000000) != 0;
-      if (table != (level < 2)) return Fail();
-      if (table) {
+      const bool isTable = (target & 0x80000000) != 0;
+      if (isTable != (level < 2)) return Fail();
+      if (isTable) {
         if (!ReadTable(target & 0x7FFFFFFF, level + 1, r)) return false;
         continue;
       }
-      if (!Fits(target, 16, size)) return Fail();
-      const uint32_t dataRva = Get32(file, base + target);
-      const uint32_t dataSize = Get32(file, base + target + 4);
-      r.codePage = Get32(file, base + target + 8);
+      std::string entry;
+      if (!Bytes(target, 16, &entry)) return false;
+      const uint32_t dataRva = Get32(entry, 0);
+      const uint32_t dataSize = Get32(entry, 4);
+      r.codePage = Get32(entry, 8);
       const int section = image.SectionOf(dataRva);
       if (section < 0) return Fail();
       const PeSection& s = image.sections[section];
       const uint64_t offset = uint64_t(s.rawPointer) + (dataRva - s.virtualAddress);
       if (dataRva - s.virtualAddress > s.rawSize || dataSize > s.rawSize - (dataRva - s.virtualAddress) ||
-          !Fits(offset, dataSize, file.size()))
+          !Fits(offset, dataSize, fileSize))
         return Fail();
-      r.data = file.substr(static_cast<size_t>(offset), dataSize);
+      r.offset = offset;
+      r.size = dataSize;
+      if (dataSize <= dataLimit && !read(offset, dataSize, &r.data)) {
+        *error = "its resources cannot be read";
+        return false;
+      }
       resources->push_back(std::move(r));
     }
     return true;
@@ -172,6 +190,16 @@ struct TreeReader {
 
 bool ReadResources(const std::string& file, const PeImage& image, std::vector<Resource>* resources,
                    std::string* error) {
+  const ReadBytes read = [&file](uint64_t offset, size_t count, std::string* out) {
+    if (!Fits(offset, count, file.size())) return false;
+    out->assign(file, static_cast<size_t>(offset), count);
+    return true;
+  };
+  return ReadResourceTree(read, file.size(), image, ~uint64_t(0), resources, error);
+}
+
+bool ReadResourceTree(const ReadBytes& read, uint64_t fileSize, const PeImage& image, uint64_t dataLimit,
+                      std::vector<Resource>* resources, std::string* error) {
   resources->clear();
   const PeDirectory dir = image.Directory(kDirResource);
   if (!dir.address) return true;
@@ -186,7 +214,7 @@ bool ReadResources(const std::string& file, const PeImage& image, std::vector<Re
     *error = "its resource directory lies past its section's data";
     return false;
   }
-  TreeReader reader{file, s.rawPointer + into, s.rawSize - into, dir.address, image, resources, error};
+  TreeReader reader{read, fileSize, dataLimit, uint64_t(s.rawPointer) + into, s.rawSize - into, image, resources, error};
   return reader.ReadTable(0, 0, Resource());
 }
 

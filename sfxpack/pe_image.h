@@ -3,6 +3,7 @@
 // from the file is checked against the bytes at hand before use.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,9 @@ struct Resource {
   ResourceKey name;
   uint32_t language = 0;
   uint32_t codePage = 0;
-  std::string data;
+  std::string data;  // empty when left in the file (ReadResourceTree's limit)
+  uint64_t offset = 0;  // where the data lies in the file it was read from
+  uint32_t size = 0;    // the data's length there
 };
 
 constexpr uint32_t kRtIcon = 3;
@@ -78,6 +81,15 @@ constexpr uint32_t kRtManifest = 24;
 // tree is damaged.
 bool ReadResources(const std::string& file, const PeImage& image, std::vector<Resource>* resources,
                    std::string* error);
+
+// Reads count bytes at offset of a file into *out; false when it cannot.
+using ReadBytes = std::function<bool(uint64_t offset, size_t count, std::string* out)>;
+
+// The same for a file of fileSize bytes read through `read`, so that it
+// need not be held whole: the data of a resource larger than dataLimit
+// stays in the file (its offset and size are given).
+bool ReadResourceTree(const ReadBytes& read, uint64_t fileSize, const PeImage& image, uint64_t dataLimit,
+                      std::vector<Resource>* resources, std::string* error);
 
 // The first resource of that type and name, or null.
 const Resource* FindResource(const std::vector<Resource>& resources, const ResourceKey& type,

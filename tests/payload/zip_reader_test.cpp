@@ -251,7 +251,7 @@ TEST(ZipReader, RefusesBadArguments) {
 
 TEST(ZipReader, StatusTextsAreDistinct) {
   std::vector<std::string> seen;
-  for (int s = ZipOk; s <= ZipErrSinkRefused; ++s) {
+  for (int s = ZipOk; s <= ZipErrRead; ++s) {
     const std::string text = ZipStatusText(static_cast<ZipStatus>(s));
     EXPECT_FALSE(text.empty());
     for (const std::string& other : seen) EXPECT_NE(other, text);
@@ -733,6 +733,157 @@ TEST(ZipReader, ReadsAnArchiveOver4GiB) {
   EXPECT_EQ(zeros, total);
   ZipClose(reader);
   free(archive);
+}
+
+// ---------------------------------------------------------------------------
+// Reading at offsets: the same parsing over a callback, for archives that
+// are not held in memory.
+
+// An archive behind the read-at-offset callback: a copy of its bytes, the
+// reads counted, and every read from the failFrom-th on failing.
+struct OffsetInput {
+  std::vector<uint8_t> bytes;
+  size_t reads = 0;
+  size_t largest = 0;
+  size_t failFrom = SIZE_MAX;
+};
+
+bool ReadAtCopy(void* context, uint64_t offset, void* buffer, size_t count) {
+  OffsetInput* in = static_cast<OffsetInput*>(context);
+  // The reader asks for nothing outside the archive.
+  EXPECT_LE(offset, in->bytes.size());
+  EXPECT_LE(count, in->bytes.size() - offset);
+  if (offset > in->bytes.size() || count > in->bytes.size() - offset) return false;
+  if (in->reads++ >= in->failFrom) return false;
+  if (count > in->largest) in->largest = count;
+  if (count) memcpy(buffer, in->bytes.data() + offset, count);
+  return true;
+}
+
+// Owns an archive's input and a reader open over it in a test.
+struct OffsetArchive {
+  OffsetInput in;
+  ZipReader* reader = nullptr;
+  ZipStatus status;
+  explicit OffsetArchive(const std::string& archive, size_t failFrom = SIZE_MAX) {
+    in.bytes.assign(archive.begin(), archive.end());
+    in.failFrom = failFrom;
+    const ZipInput input = {ReadAtCopy, &in, archive.size()};
+    status = ZipOpenInput(&input, &reader);
+  }
+  ~OffsetArchive() { ZipClose(reader); }
+};
+
+// All a reader says about an archive, as text: the open status, and for
+// each entry its facts and its extraction's status and CRC-32.
+std::string Transcript(ZipStatus opened, ZipReader* reader) {
+  std::string t = std::string("open: ") + ZipStatusText(opened) + "\n";
+  for (uint64_t i = 0; i < ZipEntryCount(reader); ++i) {
+    ZipEntryInfo info;
+    const ZipStatus stat = ZipStatEntry(reader, i, &info);
+    std::string bytes;
+    const ZipStatus extract = ExtractToString(reader, i, &bytes);
+    char line[700];
+    snprintf(line, sizeof line, "%s %s %08x %llu/%llu m%u f%04x a%08x: %s, crc %08lx\n", ZipStatusText(stat),
+             info.name, static_cast<unsigned>(info.crc32), static_cast<unsigned long long>(info.compressedSize),
+             static_cast<unsigned long long>(info.uncompressedSize), info.method, info.flags,
+             static_cast<unsigned>(info.externalAttributes), ZipStatusText(extract),
+             crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+    t += line;
+  }
+  return t;
+}
+
+std::string InMemoryTranscript(const std::string& archive) {
+  OpenArchive a(archive);
+  return Transcript(a.status, a.reader);
+}
+
+std::string AtOffsetsTranscript(const std::string& archive) {
+  OffsetArchive a(archive);
+  return Transcript(a.status, a.reader);
+}
+
+// Valid archives, broken ones and every single-byte change of one: the
+// reader at offsets says exactly what the reader in memory says.
+TEST(ZipReaderAtOffsets, AgreesWithTheReaderInMemory) {
+  for (const ValidCase& c : kValidCases) {
+    SCOPED_TRACE(c.what);
+    const std::string archive = BuildArchive(c.entries(), c.options);
+    EXPECT_EQ(InMemoryTranscript(archive), AtOffsetsTranscript(archive));
+  }
+  for (const BrokenCase& c : kBrokenCases) {
+    SCOPED_TRACE(c.what);
+    const std::string archive = c.make();
+    EXPECT_EQ(InMemoryTranscript(archive), AtOffsetsTranscript(archive));
+  }
+  const std::string archive = Assorted();
+  for (size_t i = 0; i < archive.size(); ++i) {
+    std::string damaged = archive;
+    damaged[i] = static_cast<char>(damaged[i] ^ 0x80);
+    ASSERT_EQ(InMemoryTranscript(damaged), AtOffsetsTranscript(damaged)) << "byte " << i << " changed";
+  }
+}
+
+// A read that fails, wherever it comes, is reported as ZipErrRead, by the
+// open or by the call that needed it; nothing else changes.
+TEST(ZipReaderAtOffsets, ReportsAFailedRead) {
+  const std::string archive = Assorted();
+  size_t reads = 0;
+  {
+    OffsetArchive a(archive);
+    ASSERT_EQ(ZipOk, a.status);
+    Transcript(a.status, a.reader);
+    reads = a.in.reads;
+  }
+  ASSERT_GT(reads, 3u);
+  for (size_t failFrom = 0; failFrom < reads; ++failFrom) {
+    SCOPED_TRACE(failFrom);
+    OffsetArchive a(archive, failFrom);
+    if (a.status != ZipOk) {
+      EXPECT_EQ(ZipErrRead, a.status) << ZipStatusText(a.status);
+      continue;
+    }
+    // The same calls as the transcript that counted the reads.
+    bool failed = false;
+    for (uint64_t i = 0; i < ZipEntryCount(a.reader); ++i) {
+      ZipEntryInfo info;
+      std::string bytes;
+      for (const ZipStatus status : {ZipStatEntry(a.reader, i, &info), ExtractToString(a.reader, i, &bytes)}) {
+        EXPECT_TRUE(status == ZipOk || status == ZipErrRead) << ZipStatusText(status);
+        failed = failed || status == ZipErrRead;
+      }
+    }
+    EXPECT_TRUE(failed) << "a read failed unnoticed";
+  }
+}
+
+// Read at offsets, many entries cost a bounded number of bounded reads: the
+// reader's windows, not the archive, set its memory.
+TEST(ZipReaderAtOffsets, ReadsManyEntriesInBoundedPieces) {
+  std::vector<WriterEntry> entries;
+  char name[32];
+  for (size_t i = 0; i < 70000; ++i) {
+    snprintf(name, sizeof name, "f/%05u", static_cast<unsigned>(i));
+    entries.push_back(Stored(name, std::string(1 + i % 300, static_cast<char>('a' + i % 26))));
+  }
+  entries.push_back(Deflated("big.txt", Text(3 << 20, 11)));
+  const std::string archive = BuildArchive(entries, {"", EndStyle::Zip64Needed});
+  OffsetArchive a(archive);
+  ASSERT_EQ(ZipOk, a.status) << ZipStatusText(a.status);
+  ASSERT_EQ(entries.size(), ZipEntryCount(a.reader));
+  for (uint64_t i : {0u, 65535u, 69999u, 70000u}) {
+    ZipEntryInfo info;
+    ASSERT_EQ(ZipOk, ZipStatEntry(a.reader, i, &info));
+    EXPECT_EQ(entries[i].name, info.name);
+    std::string bytes;
+    ASSERT_EQ(ZipOk, ExtractToString(a.reader, i, &bytes));
+    EXPECT_TRUE(entries[i].content == bytes);
+  }
+  EXPECT_LE(a.in.largest, 256u * 1024);
+  // Each window read brings 256 KiB; the directory and the local headers
+  // are read in order through their own windows.
+  EXPECT_LT(a.in.reads, 4 * archive.size() / (256 * 1024) + 200) << archive.size() << " bytes";
 }
 
 }  // namespace

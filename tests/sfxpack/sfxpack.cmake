@@ -20,8 +20,10 @@ add_test(NAME sfxpack_wine_road
 quillane_wine_timeout(road_timeout 300)
 set_tests_properties(sfxpack_wine_road PROPERTIES FIXTURES_REQUIRED wine_session TIMEOUT ${road_timeout})
 
-# The archive the native packer writes, as the common ZIP readers read it.
-foreach(name zip_readers_test)
+# The native packer by its real road: signals, two runs at once, modes and
+# the payload folder's identity; and the archive it writes as the common ZIP
+# readers read it.
+foreach(name output_road_test zip_readers_test)
   add_test(NAME sfxpack_${name} COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/${name}.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(sfxpack_${name} PROPERTIES TIMEOUT 300)
 endforeach()
