@@ -40,23 +40,27 @@ bool ReadFileAt(FILE* file, uint64_t offset, void* buffer, size_t count) {
   return SeekFile(file, offset) && fread(buffer, 1, count, file) == count;
 }
 
-bool ReadWholeFile(const fs::path& path, uint64_t most, std::string* out, std::string* error) {
+FILE* OpenSizedFile(const fs::path& path, uint64_t most, uint64_t* size, std::string* error) {
   std::error_code code;
-  const uint64_t size = fs::file_size(path, code);
+  *size = fs::file_size(path, code);
   if (code) {
     *error = "cannot read " + PathText(path) + ": " + code.message();
-    return false;
+    return nullptr;
   }
-  if (size > most) {
-    *error = PathText(path) + " is " + std::to_string(size) + " bytes, more than the " +
+  if (*size > most) {
+    *error = PathText(path) + " is " + std::to_string(*size) + " bytes, more than the " +
              std::to_string(most) + " allowed";
-    return false;
+    return nullptr;
   }
-  FileOwner file(OpenFile(path, "rb"));
-  if (!file.get()) {
-    *error = "cannot open " + PathText(path) + ": " + strerror(errno);
-    return false;
-  }
+  FILE* file = OpenFile(path, "rb");
+  if (!file) *error = "cannot open " + PathText(path) + ": " + strerror(errno);
+  return file;
+}
+
+bool ReadWholeFile(const fs::path& path, uint64_t most, std::string* out, std::string* error) {
+  uint64_t size = 0;
+  FileOwner file(OpenSizedFile(path, most, &size, error));
+  if (!file.get()) return false;
   out->assign(static_cast<size_t>(size), '\0');
   if (size && fread(&(*out)[0], 1, out->size(), file.get()) != out->size()) {
     *error = "cannot read " + PathText(path) + ": it changed or could not be read whole";

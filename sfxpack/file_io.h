@@ -35,6 +35,11 @@ class FileOwner {
   FILE* file_;
 };
 
+// Opens a file of at most `most` bytes for reading and gives its size. Null
+// with a one-line *error when it is missing, larger or cannot be opened;
+// the caller closes it.
+FILE* OpenSizedFile(const fs::path& path, uint64_t most, uint64_t* size, std::string* error);
+
 // Reads the whole of a file of at most `most` bytes into *out. False with a
 // one-line *error when it is missing, larger or unreadable.
 bool ReadWholeFile(const fs::path& path, uint64_t most, std::string* out, std::string* error);

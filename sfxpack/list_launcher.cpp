@@ -1,8 +1,6 @@
 #include "sfxpack/list_launcher.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "sfxpack/file_io.h"
@@ -73,22 +71,9 @@ bool ListArchive(FILE* file, uint64_t at, uint64_t length, std::ostream& out, st
 }  // namespace
 
 bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* error) {
-  std::error_code code;
-  const uint64_t size = fs::file_size(launcher, code);
-  if (code) {
-    *error = "cannot read " + PathText(launcher) + ": " + code.message();
-    return false;
-  }
-  if (size > kMaxLauncherBytes) {
-    *error = PathText(launcher) + " is " + std::to_string(size) + " bytes, more than the " +
-             std::to_string(kMaxLauncherBytes) + " allowed";
-    return false;
-  }
-  FileOwner file(OpenFile(launcher, "rb"));
-  if (!file.get()) {
-    *error = "cannot open " + PathText(launcher) + ": " + strerror(errno);
-    return false;
-  }
+  uint64_t size = 0;
+  FileOwner file(OpenSizedFile(launcher, kMaxLauncherBytes, &size, error));
+  if (!file.get()) return false;
   const ReadBytes read = [&file](uint64_t offset, size_t count, std::string* into) {
     into->assign(count, '\0');
     return count == 0 || ReadFileAt(file.get(), offset, &(*into)[0], count);
