@@ -59,7 +59,7 @@ void OnBytes(void* context, uint64_t written, uint64_t total) {
 }  // namespace
 
 ExtractProgress PacedWindowProgress(ProgressPacer* pacer) {
-  ExtractProgress progress;
+  ExtractProgress progress = {};
   progress.context = pacer;
   progress.stage = OnStage;
   progress.entry = OnEntry;

@@ -28,10 +28,12 @@ constexpr wchar_t kUnableToFind[] =
 // Starts the installer, retrying as the shell fails, unless the failure is
 // final. Returns true once an attempt succeeded; on false, *error holds the
 // last attempt's error.
-bool StartInstaller(SHELLEXECUTEINFOW* launch, DWORD* error) {
+bool StartInstaller(SHELLEXECUTEINFOW* launch, DWORD* error, StartAttempts* attempts) {
   for (int attempt = 0;; ++attempt) {
     if (Hooks.shellExecuteEx(launch)) return true;
     *error = GetLastError();
+    if (attempts->failures++ == 0) attempts->firstError = *error;
+    attempts->lastError = *error;
     if (attempt == kStartRetries || IsFinalStartError(*error)) return false;
     Hooks.pumpMessages(250, true);
     Hooks.sleep(250);
@@ -91,7 +93,10 @@ void ComposeInstallerError(wchar_t* buffer, const wchar_t* installer, DWORD erro
 }
 
 int HandOverToInstaller(const wchar_t* installer, const wchar_t* commandLine, HANDLE* verifiedFile,
-                        DWORD* exitCode) {
+                        DWORD* exitCode, StartAttempts* attempts) {
+  StartAttempts unused;
+  if (!attempts) attempts = &unused;
+  ZeroMemory(attempts, sizeof(*attempts));
   const HWND window = SplashWindow;
   ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
@@ -109,7 +114,7 @@ int HandOverToInstaller(const wchar_t* installer, const wchar_t* commandLine, HA
   launch.nShow = SW_SHOW;
 
   DWORD error = 0;
-  const bool started = StartInstaller(&launch, &error);
+  const bool started = StartInstaller(&launch, &error, attempts);
   // The start is over: the file the check verified has been mapped for the
   // new process, or will not be started at all.
   if (verifiedFile && *verifiedFile != INVALID_HANDLE_VALUE) {
@@ -124,6 +129,7 @@ int HandOverToInstaller(const wchar_t* installer, const wchar_t* commandLine, HA
   }
 
   HandleOwner process(launch.hProcess);
+  attempts->processId = launch.hProcess ? GetProcessId(launch.hProcess) : 0;
   Hooks.showWindow(window, SW_HIDE);
   const DWORD code = WaitForInstaller(process.h);
   if (exitCode) *exitCode = code;

@@ -45,6 +45,14 @@ void ComposeInstallerParameters(wchar_t* buffer, const wchar_t* commandLine);
 // followed by the system's description of error when it fits.
 void ComposeInstallerError(wchar_t* buffer, const wchar_t* installer, DWORD error);
 
+// What the start attempts came to, for the run's log.
+struct StartAttempts {
+  int failures;        // failed attempts
+  DWORD firstError;    // the first failed attempt's error
+  DWORD lastError;     // the last one's
+  DWORD processId;     // the installer's, once started; 0 when unknown
+};
+
 // Starts installer with the parameters from commandLine, owned by the
 // splash window, retrying a failed start up to 240 times unless its error
 // is final (IsFinalStartError). *verifiedFile,
@@ -58,5 +66,7 @@ void ComposeInstallerError(wchar_t* buffer, const wchar_t* installer, DWORD erro
 // its exit code; STILL_ACTIVE when that cannot be read), 0 when it could not
 // be started (the "Installer Error" box has then been shown, where a box can
 // be seen; *exitCode, when given, gets the last attempt's error).
+// *attempts, when given, gets what the attempts came to.
 int HandOverToInstaller(const wchar_t* installer, const wchar_t* commandLine,
-                        HANDLE* verifiedFile = nullptr, DWORD* exitCode = nullptr);
+                        HANDLE* verifiedFile = nullptr, DWORD* exitCode = nullptr,
+                        StartAttempts* attempts = nullptr);

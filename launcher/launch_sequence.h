@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include "launcher/signature.h"
+#include "launcher/handover.h"
+#include "launcher/run_log.h"
 #include "launcher/workspace.h"
 #include "payload/extract_payload.h"
 #include "support/path_utils.h"
@@ -21,7 +23,7 @@ struct SequenceStages {
   bool (*locateInstaller)(const wchar_t* workspace, wchar_t* scratch, wchar_t* installer);
   int (*verifyFileSignature)(SignatureRound* round);
   int (*handOverToInstaller)(const wchar_t* installer, const wchar_t* commandLine,
-                             HANDLE* verifiedFile, DWORD* exitCode);
+                             HANDLE* verifiedFile, DWORD* exitCode, StartAttempts* attempts);
   int (*removeTree)(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter);
   BOOL(WINAPI* destroyWindow)(HWND window);
 };
@@ -55,6 +57,8 @@ struct SetupRun {
   // The worker of a signature check given up at the stage's bound, still
   // running (null when none): the clean-up gives it time to end.
   HANDLE abandonedCheck;
+  // The run's log; without a file when none could be made.
+  RunLog log;
 };
 
 // Zero buffers, no handle, nothing made yet, the failure exit code -99.

@@ -26,6 +26,7 @@ LauncherHooks RealLauncherHooks() {
   hooks.msgWaitForMultipleObjects = MsgWaitForMultipleObjects;
   hooks.processIdToSessionId = ProcessIdToSessionId;
   hooks.genRandom = SystemFunction036;  // RtlGenRandom, exported by advapi32
+  hooks.reportEvent = ReportEventW;
   return hooks;
 }
 

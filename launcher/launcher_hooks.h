@@ -44,6 +44,10 @@ struct LauncherHooks {
   BOOL(WINAPI* processIdToSessionId)(DWORD processId, DWORD* sessionId);
   // The random source of the workspace's further names (RtlGenRandom).
   BOOLEAN(WINAPI* genRandom)(PVOID buffer, ULONG length);
+  // The Application event log's entry of a failed run nobody saw
+  // (ReportFailureToEventLog); tests see what would be written.
+  BOOL(WINAPI* reportEvent)(HANDLE source, WORD type, WORD category, DWORD id, PSID user,
+                            WORD stringCount, DWORD dataSize, LPCWSTR* strings, LPVOID data);
 };
 
 extern LauncherHooks Hooks;

@@ -27,7 +27,20 @@ struct Extraction {
   HANDLE file;         // the entry being written; INVALID_HANDLE_VALUE between entries
   uint64_t written;    // bytes of all entries so far, for the progress report
   uint64_t total;
+  // What failed, for the caller's record (ExtractFailure).
+  uint32_t number;     // the entry begun last, 1-based
+  const wchar_t* failedStep;
+  ZipStatus failedStatus;
+  DWORD failedError;   // read right after the failing call
 };
+
+// Notes what failed and returns false, for the failure roads below.
+bool Failed(Extraction* x, const wchar_t* step, ZipStatus status, DWORD error) {
+  x->failedStep = step;
+  x->failedStatus = status;
+  x->failedError = error;
+  return false;
+}
 
 // Receives the inflated pieces of one entry (the reader's fixed-size output
 // block) and writes each straight into the entry's file.
@@ -38,7 +51,10 @@ bool WritePiece(void* context, const uint8_t* bytes, size_t count) {
     DWORD done = 0;
     WriteFile(x->file, bytes, take, &done, nullptr);
     // The count decides, not the call's own result.
-    if (done != take) return false;
+    if (done != take) {
+      x->failedError = GetLastError();
+      return false;
+    }
     bytes += take;
     count -= take;
     x->written += take;
@@ -89,9 +105,14 @@ bool MakeFolderEntry(Extraction* x) {
   size_t length = wcslen(folder);
   while (length > 0 && folder[length - 1] == L'\\') folder[--length] = 0;
   if (CreateDirectoryW(folder, nullptr)) return true;
-  if (MadeMissingParents(x->target) && CreateDirectoryW(folder, nullptr)) return true;
+  DWORD error = GetLastError();
+  if (MadeMissingParents(x->target)) {
+    if (CreateDirectoryW(folder, nullptr)) return true;
+    error = GetLastError();
+  }
   // Already there: a folder from an earlier entry will do, a file will not.
-  return DirectoryExists(folder) != 0;
+  if (DirectoryExists(folder)) return true;
+  return Failed(x, L"making the entry's folder", ZipOk, error);
 }
 
 HANDLE CreateEntryFile(const wchar_t* target, DWORD attributes) {
@@ -106,10 +127,16 @@ bool ExtractFileEntry(Extraction* x, uint64_t index) {
   x->file = CreateEntryFile(x->target, attributes);
   if (x->file == INVALID_HANDLE_VALUE && MadeMissingParents(x->target))
     x->file = CreateEntryFile(x->target, attributes);
-  if (x->file == INVALID_HANDLE_VALUE) return false;
-  bool whole = ZipExtractEntry(x->reader, index, WritePiece, x) == ZipOk;
+  if (x->file == INVALID_HANDLE_VALUE)
+    return Failed(x, L"creating the entry's file", ZipOk, GetLastError());
+  x->failedError = 0;
+  const ZipStatus status = ZipExtractEntry(x->reader, index, WritePiece, x);
+  const bool whole = status == ZipOk;
   CloseEntryFile(x, whole);
-  return whole;
+  if (whole) return true;
+  // A sink that refused means a write fell short: WritePiece kept its error.
+  return Failed(x, status == ZipErrSinkRefused ? L"writing the entry's file" : L"reading the entry's data",
+                status, x->failedError);
 }
 
 // Steps every entry in index order. False at the first entry that fails.
@@ -117,11 +144,17 @@ bool ExtractEntries(Extraction* x) {
   const uint32_t count = static_cast<uint32_t>(x->count);
   const ExtractProgress* progress = x->progress;
   for (uint32_t i = 0; i < count; ++i) {
+    x->number = i + 1;
+    x->name[0] = L'\0';
     if (progress && progress->entry) progress->entry(progress->context, i + 1, count);
-    if (ZipStatEntry(x->reader, i, &x->info) != ZipOk) return false;
+    const ZipStatus stat = ZipStatEntry(x->reader, i, &x->info);
+    if (stat != ZipOk) return Failed(x, L"reading the entry's record", stat, 0);
     // A name that does not convert whole (the byte-copy fallback) is refused.
-    if (Utf8ToWide(x->name, x->info.name) <= 0) return false;
-    if (!BuildTarget(x)) return false;
+    if (Utf8ToWide(x->name, x->info.name) <= 0) {
+      x->name[0] = L'\0';
+      return Failed(x, L"converting the entry's name", ZipErrBadName, 0);
+    }
+    if (!BuildTarget(x)) return Failed(x, L"placing the entry: its name leaves the folder or is too long", ZipOk, 0);
     if (x->info.externalAttributes & kFolderAttribute) {
       if (!MakeFolderEntry(x)) return false;
       continue;
@@ -136,6 +169,13 @@ int Finish(const ExtractProgress* progress, const wchar_t* status, int result) {
   return result;
 }
 
+// Reports a failure before any entry was begun, then the failed stage.
+int FailEarly(const ExtractProgress* progress, const wchar_t* step, ZipStatus status) {
+  const ExtractFailure failure = {step, 0, 0, L"", status, ZipStatusText(status), 0};
+  ReportFailure(progress, &failure);
+  return Finish(progress, L"Extraction failed!!!", 0);
+}
+
 uint32_t ReadLittle32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -146,15 +186,18 @@ int ExtractPackage(const void* resourceData, uint32_t resourceSize, const wchar_
                    const ExtractProgress* progress) {
   ReportStage(progress, L"Loading setup archive ...");
   const uint8_t* resource = static_cast<const uint8_t*>(resourceData);
-  if (!resource || !folder || resourceSize < 8) return Finish(progress, L"Extraction failed!!!", 0);
+  if (!resource || !folder || resourceSize < 8)
+    return FailEarly(progress, L"reading the package header", ZipErrArgument);
   uint32_t offset = ReadLittle32(resource);
   uint32_t length = ReadLittle32(resource + 4);
-  if (uint64_t(offset) + length > resourceSize) return Finish(progress, L"Extraction failed!!!", 0);
+  if (uint64_t(offset) + length > resourceSize)
+    return FailEarly(progress, L"reading the package header: the archive lies beyond it", ZipErrArgument);
 
   ZipReader* reader = nullptr;
   ZipStatus opened = ZipErrBadEndRecord;
-  if (!RunGuarded([&] { opened = ZipOpen(resource + offset, length, &reader); }) || opened != ZipOk)
-    return Finish(progress, L"Extraction failed!!!", 0);
+  if (!RunGuarded([&] { opened = ZipOpen(resource + offset, length, &reader); }))
+    return FailEarly(progress, L"opening the archive: a processor fault", ZipErrBadDirectory);
+  if (opened != ZipOk) return FailEarly(progress, L"opening the archive", opened);
 
   ReportStage(progress, L"Extracting files ...");
   Extraction x;
@@ -168,9 +211,17 @@ int ExtractPackage(const void* resourceData, uint32_t resourceSize, const wchar_
   if (progress && progress->bytes) progress->bytes(progress->context, 0, x.total);
   // An archive without entries is a failed extraction, not an empty success.
   bool done = false;
-  if (x.count > 0 && x.count <= 0x7FFFFFFF)
-    RunGuarded([&x, &done] { done = ExtractEntries(&x); });
+  if (x.count == 0 || x.count > 0x7FFFFFFF)
+    Failed(&x, x.count == 0 ? L"opening the archive: it holds no entries" : L"opening the archive: too many entries",
+           ZipOk, 0);
+  else if (!RunGuarded([&x, &done] { done = ExtractEntries(&x); }))
+    Failed(&x, L"extracting: a processor fault", ZipOk, 0);
   CloseEntryFile(&x, false);  // only still open when a fault ended the entry
   ZipClose(reader);
-  return done ? Finish(progress, L"Extraction complete!!!", 1) : Finish(progress, L"Extraction failed!!!", 0);
+  if (done) return Finish(progress, L"Extraction complete!!!", 1);
+  const ExtractFailure failure = {x.failedStep ? x.failedStep : L"extracting", x.number,
+                                  static_cast<uint32_t>(x.count), x.name, x.failedStatus,
+                                  ZipStatusText(x.failedStatus), x.failedError};
+  ReportFailure(progress, &failure);
+  return Finish(progress, L"Extraction failed!!!", 0);
 }

@@ -6,6 +6,10 @@ void ReportStage(const ExtractProgress* progress, const wchar_t* text) {
   if (progress && progress->stage) progress->stage(progress->context, text);
 }
 
+void ReportFailure(const ExtractProgress* progress, const ExtractFailure* failure) {
+  if (progress && progress->failed) progress->failed(progress->context, failure);
+}
+
 int ExtractPayload(HINSTANCE module, const wchar_t* folder, const ExtractProgress* progress) {
   ReportStage(progress, L"Finding setup archive ...");
   HRSRC found = FindResourceW(module, L"ZIPFILE", L"FILE_DATA");

@@ -8,6 +8,20 @@
 
 #include "payload/entry_name.h"
 
+// Why an extraction failed, as far as it knows: what it was doing, the
+// entry it was at, the archive reader's status and the system's error code,
+// the latter read right after the call that failed. Strings are the
+// caller's only during the call.
+struct ExtractFailure {
+  const wchar_t* step;      // in words: "opening the archive", "writing the entry's file", ...
+  uint32_t entryNumber;     // 1 to count; 0 when no entry was begun
+  uint32_t entryCount;
+  const wchar_t* entryName; // the entry's name as converted; "" when not known
+  int readerStatus;         // the reader's ZipStatus; 0 (ZipOk) when the reader was not at fault
+  const char* readerText;   // ZipStatusText of it
+  uint32_t systemError;     // 0 when no system call failed
+};
+
 // What extraction reports while it runs, to whoever shows it. Extraction
 // knows no window: the caller decides what reaches the screen, and when.
 // Any member may be null; context is handed back to each call unchanged.
@@ -23,6 +37,10 @@ struct ExtractProgress {
   // written bytes of all entries so far, of total; called after each piece
   // written, so also inside one large entry.
   void (*bytes)(void* context, uint64_t written, uint64_t total);
+  // Once, before the "Extraction failed!!!" stage, with what is known of
+  // the failure. Not called when the resource is missing (ExtractPayload's
+  // own stage says so) or when extraction succeeds.
+  void (*failed)(void* context, const ExtractFailure* failure);
 };
 
 // Finds the resource "FILE_DATA"/"ZIPFILE" in module and unpacks it into
@@ -40,6 +58,9 @@ int ExtractPayload(HINSTANCE module, const wchar_t* folder, const ExtractProgres
 // entry failed is deleted.
 int ExtractPackage(const void* resourceData, uint32_t resourceSize, const wchar_t* folder,
                    const ExtractProgress* progress);
+
+// Reports failure to progress, when it takes failures.
+void ReportFailure(const ExtractProgress* progress, const ExtractFailure* failure);
 
 // Reports text to progress, when it takes stages.
 void ReportStage(const ExtractProgress* progress, const wchar_t* text);

@@ -115,7 +115,9 @@ void RegisterSplashClass(HINSTANCE module) {
 int CreateSplashWindow(HINSTANCE module) {
   RegisterSplashClass(module);
   wchar_t title[kTitleCapacity];
-  StrCopyBounded(title, kTitleCapacity, L"Installing Quillane 5.09.01 (");
+  StrCopyBounded(title, kTitleCapacity, L"Installing Quillane ");
+  StrAppendBounded(title, kTitleCapacity, kLauncherVersion);
+  StrAppendBounded(title, kTitleCapacity, L" (");
   AppendBuildDate(title);
   StrAppendBounded(title, kTitleCapacity, L")");
   // Created where it will stay: a window created elsewhere and moved to a
@@ -142,3 +144,5 @@ int CreateSplashWindow(HINSTANCE module) {
 void SetStatusText(const wchar_t* text) {
   if (SplashWindow) SetWindowTextW(SplashWindow, text);
 }
+
+int SplashWindowDpi() { return WindowDpi; }

@@ -5,6 +5,14 @@
 // The splash window's class; watchers outside the process find it by this.
 constexpr wchar_t kSplashClassName[] = L"QLNneo_SfxBox";
 
+// The product version the title carries ("Installing Quillane 5.09.01 (...)"),
+// and the run's log with it.
+constexpr wchar_t kLauncherVersion[] = L"5.09.01";
+
+// The DPI of the window's monitor as the system reports it (not rounded),
+// which the picture was scaled for; 96 before the window exists.
+int SplashWindowDpi();
+
 // The splash window's handle; null before it exists and after WM_DESTROY.
 extern HWND SplashWindow;
 

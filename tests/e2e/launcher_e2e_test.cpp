@@ -54,7 +54,25 @@ struct Outcome {
   bool hiddenWhileInstallerRan = false;
   bool shownAgainWhileInstallerRan = false;
   std::string report;          // what the test installer wrote
+  std::string log;             // the run's log, read from the temporary folder
+  std::wstring logPath;
   double seconds = 0;
+
+  // The text of the first log line holding part ("" when none).
+  std::string LogLine(const std::string& part) const {
+    const size_t at = log.find(part);
+    if (at == std::string::npos) return std::string();
+    const size_t begin = log.rfind('\n', at) + 1;
+    return log.substr(begin, log.find("\r\n", at) - begin);
+  }
+  // The text of the last line, after its time.
+  std::string LastLogLine() const {
+    if (log.size() < 2) return std::string();
+    const size_t begin = log.rfind('\n', log.size() - 3) + 1;
+    const std::string line = log.substr(begin, log.size() - 2 - begin);
+    const size_t mark = line.find(" ms  ");
+    return mark == std::string::npos ? line : line.substr(mark + 5);
+  }
 
   double FirstTitle(const std::wstring& text) const {
     for (const Title& t : titles)
@@ -196,6 +214,16 @@ Outcome RunLauncher(const wchar_t* package, const std::wstring& arguments,
   CloseHandle(process.hProcess);
   outcome.report = ReadBytes(report);
   DeleteFileW(report.c_str());
+  // The run's log stays in the temporary folder, under its process id.
+  WIN32_FIND_DATAW found;
+  const std::wstring pattern = TempFolder() + L"Quillane_Setup_*_" + std::to_wstring(process.dwProcessId) + L".log";
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    outcome.logPath = TempFolder() + found.cFileName;
+    outcome.log = ReadBytes(outcome.logPath);
+    FindClose(search);
+    DeleteFileW(outcome.logPath.c_str());
+  }
   SetEnvironmentVariableW(L"QLN_SETUP_REPORT", nullptr);
   SetEnvironmentVariableW(L"QLN_SETUP_EXIT", nullptr);
   return outcome;
@@ -228,6 +256,18 @@ TEST(LauncherE2E, HappyRoadPassesTrimmedArgumentsAndTheExitCode) {
   EXPECT_TRUE(run.workspaceSeen);
   EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
   EXPECT_GE(run.FirstTitle(L"Handing over to 'Setup.exe' ..."), 0.0);
+  // The log has a line for every stage, and the exit code last.
+  ASSERT_FALSE(run.log.empty()) << "no log in the temporary folder";
+  EXPECT_EQ(run.log.compare(0, 3, "\xEF\xBB\xBF"), 0);
+  for (const char* part : {"Quillane setup log: run of process ", "start: Quillane setup launcher 5.09.01, built ",
+                           "start: Windows ", "start: arguments passed on: [/quiet] [LANG=en] [TARGET=C:\\Program Files\\Q]",
+                           ", scaled for 96 DPI (the monitor's 96)", "workspace: ", "extraction: ", "installer: ",
+                           "signature: round 1 (machine's stores only): verified; WinVerifyTrust 0x00000000 (verified)",
+                           "signature: verified after 1 round(s)", "start: installer started, process id ",
+                           "installer: ended with exit code 3010", "wait: ", "clean-up: workspace removed"})
+    EXPECT_NE(run.LogLine(part), "") << part << "\n" << run.log;
+  EXPECT_NE(run.LogLine("workspace: " + Narrow(run.workspace)), "") << run.log;
+  EXPECT_EQ(run.LastLogLine(), "exit: code 3010 (0x00000bc2)") << run.log;
   printf("happy road: %.1f s from start to exit, handover after %.1f s\n", run.seconds,
          run.FirstTitle(L"Handing over to 'Setup.exe' ..."));
   fflush(stdout);
@@ -280,13 +320,15 @@ struct FailureCase {
   const wchar_t* package;
   const wchar_t* caption;
   const wchar_t* text;
+  const char* logged;  // the cause as the log gives it
 };
 
 TEST(LauncherE2E, StageFailuresAreReportedAndCleanedUp) {
   const FailureCase cases[] = {
       {L"noinstaller", L"Installer Not Found",
-       L"Setup could not locate the installer binary 'Setup.exe'"},
-      {L"damaged", L"Payload Extraction Failed", L"Setup was unable to extract its payload package"},
+       L"Setup could not locate the installer binary 'Setup.exe'", "installer: no 'Setup.exe' in the workspace"},
+      {L"damaged", L"Payload Extraction Failed", L"Setup was unable to extract its payload package",
+       "\"Setup.exe\": reading the entry's data; reader status "},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(Narrow(c.package));
@@ -297,7 +339,26 @@ TEST(LauncherE2E, StageFailuresAreReportedAndCleanedUp) {
     EXPECT_EQ(run.boxes[0].text, c.text);
     EXPECT_TRUE(run.report.empty()) << "an installer ran";
     EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
+    EXPECT_NE(run.LogLine(c.logged), "") << run.log;
+    EXPECT_NE(run.LogLine("failure: \"" + Narrow(c.caption) + "\", reported in a box"), "") << run.log;
+    EXPECT_NE(run.LogLine("clean-up: workspace removed"), "") << run.log;
+    EXPECT_EQ(run.LastLogLine(), "exit: code -99 (0xffffff9d)") << run.log;
+    printf("log of the %s road:\n%s", Narrow(c.package).c_str(), run.log.c_str() + 3);
+    fflush(stdout);
   }
+}
+
+TEST(LauncherE2E, ALogIntoAFolderThatDoesNotExistLeavesTheRunAsItWas) {
+  const std::wstring missing = TempFolder() + L"qln_no_such_folder\\setup.log";
+  SetEnvironmentVariableW(L"QUILLANE_SETUP_LOG", missing.c_str());
+  const Outcome run = RunLauncher(L"happy", L"/x", L"4");
+  SetEnvironmentVariableW(L"QUILLANE_SETUP_LOG", nullptr);
+  EXPECT_EQ(run.exitCode, 4u);
+  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_EQ(ReportLine(run.report, "arguments"), "/x");
+  EXPECT_FALSE(Exists(run.workspace));
+  EXPECT_TRUE(run.log.empty()) << "a log was made elsewhere";
+  EXPECT_FALSE(Exists(TempFolder() + L"qln_no_such_folder"));
 }
 
 // The lines of the bootstrapper's report that begin with prefix, without it.
@@ -412,7 +473,7 @@ TEST(LauncherE2E, UnreadablePictureFailsTheWindowAndMakesNoFolder) {
   }
 }
 
-void ExpectGivesUpOnTheSignature(const wchar_t* package) {
+void ExpectGivesUpOnTheSignature(const wchar_t* package, const char* trustResult) {
   const Outcome run = RunLauncher(package, L"/quiet");
   EXPECT_EQ(run.exitCode, kFailure);
   ASSERT_EQ(run.boxes.size(), 1u);
@@ -430,13 +491,25 @@ void ExpectGivesUpOnTheSignature(const wchar_t* package) {
   EXPECT_TRUE(run.report.empty()) << "an unverified installer ran";
   EXPECT_TRUE(run.workspaceSeen);
   EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
+  // Every round's result is in the log, and why the stage ended.
+  EXPECT_NE(run.LogLine(std::string("signature: round 1 (machine's stores only): ") + trustResult), "") << run.log;
+  EXPECT_NE(run.LogLine("signature: not verified after 10 s"), "") << run.log;
+  EXPECT_NE(run.LogLine(" s: given up"), "") << run.log;
+  EXPECT_NE(run.LogLine("failure: \"Signature Check Failed\""), "") << run.log;
+  EXPECT_EQ(run.LastLogLine(), "exit: code -99 (0xffffff9d)") << run.log;
+  EXPECT_LT(run.log.size(), 64u * 1024);
   printf("signature stage: time-out text after %.1f s, failure box after %.1f s\n",
          slow - checking, run.boxes[0].seconds - checking);
   fflush(stdout);
 }
 
-TEST(LauncherE2E, NeverVerifiesUnsigned) { ExpectGivesUpOnTheSignature(L"unsigned"); }
-TEST(LauncherE2E, NeverVerifiesAltered) { ExpectGivesUpOnTheSignature(L"altered"); }
+TEST(LauncherE2E, NeverVerifiesUnsigned) {
+  ExpectGivesUpOnTheSignature(L"unsigned", "not signed; WinVerifyTrust 0x800b0100 (not signed");
+}
+TEST(LauncherE2E, NeverVerifiesAltered) {
+  ExpectGivesUpOnTheSignature(L"altered",
+                              "not verified; WinVerifyTrust 0x80096010 (the file was altered after it was signed)");
+}
 
 // The workspace's first name for a process, and the names of a scheme
 // that follows from the process identifier alone ("_1" to "_15").
@@ -487,6 +560,7 @@ TEST(LauncherE2E, PlantedWorkspaceNamesAreLeftUntouchedAndARandomNameUsed) {
   EXPECT_TRUE(IsRandomCandidate(folder, launcher)) << folder;
   EXPECT_EQ(run.report.find("planted"), std::string::npos);
   EXPECT_FALSE(Exists(Wide(folder))) << "the launcher's own folder was left";
+  EXPECT_NE(run.LogLine("workspace: " + folder), "") << run.log;
   for (int n = 0; n < kPredictable; ++n) {
     EXPECT_TRUE(PlantedFolderUnchanged(WorkspaceName(launcher, n))) << "planted folder " << n << " was changed";
     test_tree::Wipe(WorkspaceName(launcher, n));

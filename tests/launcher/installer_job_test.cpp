@@ -238,8 +238,9 @@ bool Found(const wchar_t*, wchar_t*, wchar_t* installer) {
 int Verified(SignatureRound*) { return 1; }
 BOOL WINAPI KeepWindow(HWND, int) { return TRUE; }
 // The real handover; what the stages had reported when it returned.
-int HandOverAndLook(const wchar_t* installer, const wchar_t* line, HANDLE* file, DWORD* code) {
-  const int result = HandOverToInstaller(installer, line, file, code);
+int HandOverAndLook(const wchar_t* installer, const wchar_t* line, HANDLE* file, DWORD* code,
+                    StartAttempts* attempts) {
+  const int result = HandOverToInstaller(installer, line, file, code, attempts);
   R->reportAfterHandover = ReadBytes(R->report);
   return result;
 }

@@ -189,7 +189,7 @@ int VerifyAfterThreeSeconds(SignatureRound*) {
   return 1;
 }
 
-int FakeHandover(const wchar_t* installer, const wchar_t* line, HANDLE* file, DWORD* code) {
+int FakeHandover(const wchar_t* installer, const wchar_t* line, HANDLE* file, DWORD* code, StartAttempts*) {
   S->Note(std::wstring(L"handover ") + installer + L" | " + line +
           (file && *file != INVALID_HANDLE_VALUE ? L" | held" : L" | not held"));
   if (file && *file != INVALID_HANDLE_VALUE) {

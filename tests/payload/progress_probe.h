@@ -10,9 +10,11 @@ struct ProgressProbe {
   std::vector<std::wstring> texts;
   uint64_t written = 0, total = 0;
   bool bytesWentBack = false;  // a report of fewer bytes than the one before
+  // The failure reported, if any: "step | entry number | name | status | error".
+  std::vector<std::wstring> failures;
 
   ExtractProgress Record() {
-    ExtractProgress p;
+    ExtractProgress p = {};
     p.context = this;
     p.stage = [](void* c, const wchar_t* text) { static_cast<ProgressProbe*>(c)->texts.push_back(text); };
     p.entry = [](void* c, uint32_t number, uint32_t count) {
@@ -24,6 +26,11 @@ struct ProgressProbe {
       if (written < probe->written) probe->bytesWentBack = true;
       probe->written = written;
       probe->total = total;
+    };
+    p.failed = [](void* c, const ExtractFailure* f) {
+      static_cast<ProgressProbe*>(c)->failures.push_back(
+          std::wstring(f->step) + L" | " + std::to_wstring(f->entryNumber) + L" | " + f->entryName +
+          L" | " + std::to_wstring(f->readerStatus) + L" | " + std::to_wstring(f->systemError));
     };
     return p;
   }
