@@ -164,6 +164,18 @@ std::wstring TempFolder() {
   return temp;
 }
 
+// The pattern of the logs of the launcher with process id pid.
+std::wstring LogPattern(DWORD pid) { return TempFolder() + L"Quillane_Setup_*_" + std::to_wstring(pid) + L".log"; }
+
+void DeleteLogsOf(DWORD pid) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(LogPattern(pid).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do DeleteFileW((TempFolder() + found.cFileName).c_str());
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
 // Runs the launcher built around package with the exact arguments, while
 // the installer exits with installerExit. beforeStart, when given, is
 // called with the launcher's process identifier before its first
@@ -188,6 +200,9 @@ Outcome RunLauncher(const wchar_t* package, const std::wstring& arguments,
     ADD_FAILURE() << "cannot start " << Narrow(program) << ": " << GetLastError();
     return outcome;
   }
+  // Process ids come round again: a log an earlier launcher of the same id
+  // left must not be taken for this one's.
+  DeleteLogsOf(process.dwProcessId);
   if (beforeStart) beforeStart(process.dwProcessId);
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
@@ -216,8 +231,7 @@ Outcome RunLauncher(const wchar_t* package, const std::wstring& arguments,
   DeleteFileW(report.c_str());
   // The run's log stays in the temporary folder, under its process id.
   WIN32_FIND_DATAW found;
-  const std::wstring pattern = TempFolder() + L"Quillane_Setup_*_" + std::to_wstring(process.dwProcessId) + L".log";
-  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  HANDLE search = FindFirstFileW(LogPattern(process.dwProcessId).c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     outcome.logPath = TempFolder() + found.cFileName;
     outcome.log = ReadBytes(outcome.logPath);
