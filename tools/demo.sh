@@ -13,13 +13,16 @@ export QLN_WINE_DIR=$DEMO/wine
 mkdir -p "$DEMO"
 REPORT=$DEMO/report.txt
 rm -f "$REPORT"
+LOG=$DEMO/setup.log
+rm -f "$LOG"
 "$ROOT/tools/wine-session.sh" start "$BUILD"
 trap '"$ROOT/tools/wine-session.sh" stop "$BUILD"' EXIT
 winpath() { echo "Z:$1" | tr / '\\'; }
 export QLN_SETUP_REPORT="$(winpath "$REPORT")"
 export QLN_SETUP_EXIT=3010
+export QUILLANE_SETUP_LOG="$(winpath "$LOG")"
 # Blanks at both ends: the launcher trims them before passing the rest on.
-export QLN_RUN_ARGS='  /quiet  LANG=en "TARGET=C:\Program Files\Quillane"   '
+export QLN_RUN_ARGS='  /quiet  LANG=en "TARGET=C:\Program Files\Quillane" PASSWORD=demo-secret   '
 echo "demo: the sample installer will exit with $QLN_SETUP_EXIT"
 # printf, not echo: echo would read the backslashes of Windows paths.
 printf 'demo: running sfx-launcher.exe with arguments [%s]\n' "$QLN_RUN_ARGS"
@@ -47,6 +50,14 @@ if [ -f "$REPORT" ]; then
 else
   echo "demo: the sample installer did not run (no report)"
 fi
+if [ -f "$LOG" ]; then
+  printf 'demo: the run'"'"'s log (%s):\n' "$LOG"
+  # Without the byte-order mark and the CR of each line end.
+  sed '1s/^\xEF\xBB\xBF//; s/\r$//; s/^/  | /' "$LOG"
+else
+  echo "demo: the run left no log"
+fi
+unset QUILLANE_SETUP_LOG
 
 # Screenshots. A bare X server has no window manager to draw frames: Wine
 # draws the frame and the title bar itself when its windows are not managed.
