@@ -2,6 +2,7 @@
 
 #include <ntsecapi.h>
 
+#include "launcher/process_query.h"
 #include "launcher/signature.h"
 #include "launcher/workspace.h"
 #include "splash/message_pump.h"
@@ -27,6 +28,9 @@ LauncherHooks RealLauncherHooks() {
   hooks.processIdToSessionId = ProcessIdToSessionId;
   hooks.genRandom = SystemFunction036;  // RtlGenRandom, exported by advapi32
   hooks.reportEvent = ReportEventW;
+  hooks.resolveFolderPath = ResolveFolderPath;
+  hooks.openProcess = OpenProcess;
+  hooks.readImageWithoutHandle = ReadImageWithoutHandle;
   return hooks;
 }
 

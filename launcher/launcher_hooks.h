@@ -24,7 +24,8 @@ struct LauncherHooks {
   // tests stand in for a platform that refuses.
   HANDLE(WINAPI* createJobObject)(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name);
   BOOL(WINAPI* assignProcessToJobObject)(HANDLE job, HANDLE process);
-  // A job process's image path; fails for a moment after a process starts.
+  // A process's image path (native form for the wait); fails for a moment
+  // after a process starts.
   BOOL(WINAPI* queryProcessImageName)(HANDLE process, DWORD flags, LPWSTR name, PDWORD size);
   // Marking what resists removal for deletion at the next restart.
   BOOL(WINAPI* moveFileEx)(LPCWSTR from, LPCWSTR to, DWORD flags);
@@ -48,6 +49,15 @@ struct LauncherHooks {
   // (ReportFailureToEventLog); tests see what would be written.
   BOOL(WINAPI* reportEvent)(HANDLE source, WORD type, WORD category, DWORD id, PSID user,
                             WORD stringCount, DWORD dataSize, LPCWSTR* strings, LPVOID data);
+  // A folder's native final path (ResolveFolderPath): junctions, SUBST
+  // drives and folder mount points, which Wine does not make.
+  BOOL (*resolveFolderPath)(const wchar_t* path, wchar_t* native, DWORD capacity);
+  // Opening a listed process: refused for another account's processes,
+  // which Wine does not have.
+  HANDLE(WINAPI* openProcess)(DWORD access, BOOL inherit, DWORD processId);
+  // A process's image path read without a handle (ReadImageWithoutHandle):
+  // Wine has no such query.
+  BOOL (*readImageWithoutHandle)(DWORD processId, wchar_t* image, DWORD capacity);
 };
 
 extern LauncherHooks Hooks;

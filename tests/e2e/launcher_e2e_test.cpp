@@ -453,6 +453,82 @@ TEST(LauncherE2E, ProgramsLeftRunningOutsideTheTemporaryFolderAreNotWaitedFor) {
   DeleteFileW(outside.c_str());
 }
 
+bool IsRunning(DWORD id) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+  if (!process) return false;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+void EndProcess(DWORD id) {
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+  if (!process) return;
+  TerminateProcess(process, 1);
+  WaitForSingleObject(process, 5000);
+  CloseHandle(process);
+}
+DWORD FirstId(const std::string& report, const std::string& key) {
+  const std::vector<std::string> ids = ReportValues(report, key);
+  return ids.empty() ? 0 : static_cast<DWORD>(strtoul(ids[0].c_str(), nullptr, 10));
+}
+
+TEST(LauncherE2E, TheProductAndTheShellOpenedFromItAreNotWaitedFor) {
+  // The installer starts the product as its last act ("Launch now"), which
+  // opens a shell (cmd) and a tool copied under the temporary folder, all
+  // running for 20 s: hosts and a place a stage might use, yet none of them
+  // descends from the installation's own processes.
+  const std::wstring product = installer_fixtures::TestFolder() + L"\\e2e\\qln_product_" +
+                               std::to_wstring(GetCurrentProcessId()) + L".exe";
+  const Outcome run = RunLauncher(L"bootstrap", L"product \"" + product + L"\" 20000 27");
+  // The product may report what it started after the launcher ended, into
+  // the report file anew.
+  const std::wstring later = TempFolder() + L"qln_e2e_report_bootstrap.txt";
+  std::string report = run.report;
+  for (int i = 0; i < 100 && (report + ReadBytes(later)).find("temp-program ") == std::string::npos; ++i)
+    Sleep(50);
+  report += ReadBytes(later);
+  DeleteFileW(later.c_str());
+  EXPECT_EQ(run.exitCode, 27u);
+  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
+  EXPECT_LT(run.seconds, 15.0) << "the launcher waited for the product's shell";
+  const DWORD productId = FirstId(report, "product "), shell = FirstId(report, "shell "),
+              tool = FirstId(report, "temp-program ");
+  EXPECT_NE(productId, 0u) << report;
+  EXPECT_NE(shell, 0u) << report;
+  EXPECT_NE(tool, 0u) << report;
+  if (shell) EXPECT_TRUE(IsRunning(shell)) << "the shell had ended: the launcher waited for it";
+  if (tool) EXPECT_TRUE(IsRunning(tool));
+  printf("product with a shell and a tool from %%TEMP%%: launcher ended after %.1f s (shell %s)\n",
+         run.seconds, shell ? "seen" : "not yet started");
+  fflush(stdout);
+  for (DWORD id : {shell, tool, productId})
+    if (id) EndProcess(id);
+  for (const std::string& copy : ReportValues(report, "copy ")) DeleteFileW(Wide(copy).c_str());
+  DeleteFileW(product.c_str());
+}
+
+TEST(LauncherE2E, AStageThatLeftTheJobIsWaitedForWhileItsCommandLineNamesTheWorkspace) {
+  // As a bootstrapper hands its package to the Windows Installer: the
+  // client is started outside the launcher's job, from elsewhere, with the
+  // package in the workspace on its command line, and runs 4 s after the
+  // installer exited.
+  const std::wstring client = installer_fixtures::TestFolder() + L"\\e2e\\qln_client_" +
+                              std::to_wstring(GetCurrentProcessId()) + L".exe";
+  const Outcome run = RunLauncher(L"bootstrap", L"breakaway \"" + client + L"\" 4000 28");
+  EXPECT_EQ(run.exitCode, 28u);
+  EXPECT_TRUE(run.boxes.empty());
+  const DWORD outside = FirstId(run.report, "outside ");
+  ASSERT_NE(outside, 0u) << run.report;
+  EXPECT_FALSE(IsRunning(outside)) << "the launcher ended while the client still ran";
+  EXPECT_GE(run.seconds, 4.0);
+  EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
+  printf("a client outside the job running 4 s: launcher ended after %.1f s\n", run.seconds);
+  fflush(stdout);
+  EndProcess(outside);
+  DeleteFileW(client.c_str());
+}
+
 // The folders under the temporary folder whose names begin with the
 // workspace name of the launcher that ran (a taken name gets a suffix).
 std::vector<std::wstring> FoldersNamedAfter(const std::wstring& workspace) {

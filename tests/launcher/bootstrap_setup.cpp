@@ -14,6 +14,22 @@
 //   outside PATH EXIT
 //       copies itself to PATH, starts the copy as "sleep 30000" (reported as
 //       "outside PID") and exits with EXIT at once.
+//   product PATH WAIT EXIT
+//       copies itself to PATH (as an installed product), starts the copy as
+//       "shells WAIT" (reported as "product PID") and exits with EXIT.
+//   shells WAIT
+//       as a product the user works in: starts a shell, cmd running this
+//       program as "sleep WAIT" ("shell PID"), and a tool copied under the
+//       temporary folder as "sleep WAIT" ("temp-program PID", "copy PATH"),
+//       then waits WAIT ms itself.
+//   hosted WAIT
+//       copies itself under the temporary folder ("copy PATH"), starts cmd
+//       running the copy as "sleep WAIT" ("shell PID") and exits at once.
+//   breakaway PATH WAIT EXIT
+//       copies itself to PATH, starts the copy outside the job
+//       (CREATE_BREAKAWAY_FROM_JOB) as "sleep WAIT" with the path of this
+//       program's folder on its command line, as a bootstrapper hands a
+//       package to the Windows Installer ("outside PID"), and exits with EXIT.
 //   sleep MS
 // Each process appends its lines to the file named by QLN_SETUP_REPORT:
 //   "setup", "stage LEFT", "read: TEXT" (or "read: failed"),
@@ -55,17 +71,34 @@ std::wstring Self() {
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
 // Starts program with the arguments; returns its process id, 0 on failure.
-DWORD Start(const std::wstring& program, const std::wstring& arguments) {
+DWORD Start(const std::wstring& program, const std::wstring& arguments, DWORD flags = 0) {
   std::wstring line = L"\"" + program + L"\" " + arguments;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr,
                       &startup, &process))
     return 0;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return process.dwProcessId;
+}
+
+std::wstring TempCopyOfSelf(const wchar_t* kind) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring copy =
+      std::wstring(temp) + L"qln_" + kind + L"_" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+  if (!CopyFileW(Self().c_str(), copy.c_str(), FALSE)) return std::wstring();
+  Report("copy " + Narrow(copy));
+  return copy;
+}
+
+// Starts the system's cmd running program with the arguments.
+DWORD StartInShell(const std::wstring& program, const std::wstring& arguments) {
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  return Start(std::wstring(system) + L"\\cmd.exe", L"/c \"\"" + program + L"\" " + arguments + L"\"");
 }
 
 void LastStage(const std::wstring& folder, DWORD wait) {
@@ -126,6 +159,40 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!id) return 4;
     Report("outside " + std::to_string(id));
     return _wtoi(argv[3]);
+  }
+  if (mode == L"product" && argc >= 5) {
+    Report("setup");
+    if (!CopyFileW(self.c_str(), argv[2], FALSE)) return 3;
+    const DWORD id = Start(argv[2], L"shells " + std::wstring(argv[3]));
+    if (!id) return 4;
+    Report("product " + std::to_string(id));
+    return _wtoi(argv[4]);
+  }
+  if (mode == L"shells" && argc >= 3) {
+    const DWORD shell = StartInShell(self, L"sleep " + std::wstring(argv[2]));
+    Report("shell " + std::to_string(shell));
+    const std::wstring tool = TempCopyOfSelf(L"tool");
+    const DWORD program = tool.empty() ? 0 : Start(tool, L"sleep " + std::wstring(argv[2]));
+    Report("temp-program " + std::to_string(program));
+    Sleep(static_cast<DWORD>(_wtoi(argv[2])));
+    return 0;
+  }
+  if (mode == L"hosted" && argc >= 3) {
+    Report("setup");
+    const std::wstring copy = TempCopyOfSelf(L"hosted");
+    if (copy.empty()) return 3;
+    const DWORD shell = StartInShell(copy, L"sleep " + std::wstring(argv[2]));
+    Report("shell " + std::to_string(shell));
+    return shell ? 0 : 4;
+  }
+  if (mode == L"breakaway" && argc >= 5) {
+    Report("setup");
+    if (!CopyFileW(self.c_str(), argv[2], FALSE)) return 3;
+    const DWORD id = Start(argv[2], L"sleep " + std::wstring(argv[3]) + L" /i \"" + FolderOf(self) +
+                                        L"\\package.msi\"", CREATE_BREAKAWAY_FROM_JOB);
+    if (!id) return 4;
+    Report("outside " + std::to_string(id));
+    return _wtoi(argv[4]);
   }
   if (mode == L"sleep" && argc >= 3) {
     Sleep(static_cast<DWORD>(_wtoi(argv[2])));
