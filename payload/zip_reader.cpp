@@ -638,6 +638,7 @@ ZipStatus ZipStatEntry(const ZipReader* reader, uint64_t index, ZipEntryInfo* in
   info->compressedSize = entry.compressedSize;
   info->uncompressedSize = entry.uncompressedSize;
   info->localHeaderOffset = entry.localHeaderOffset;
+  info->centralRecordOffset = entry.nameOffset - kCentralHeaderSize;
   info->crc32 = entry.crc32;
   info->method = entry.method;
   info->flags = entry.flags;

@@ -36,6 +36,7 @@ struct ZipEntryInfo {
   uint64_t compressedSize;
   uint64_t uncompressedSize;
   uint64_t localHeaderOffset;
+  uint64_t centralRecordOffset;  // of its central directory record
   uint32_t crc32;
   uint16_t method;            // 0 stored, 8 deflated
   uint16_t flags;             // general-purpose bits

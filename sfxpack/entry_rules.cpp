@@ -27,15 +27,56 @@ bool HasTrailingDotOrBlank(const std::wstring& units) {
   return false;
 }
 
-std::wstring WithoutTrailingSlash(std::wstring units) {
-  while (!units.empty() && units.back() == L'/') units.pop_back();
-  return units;
+// The components of a name, "/" between them; empty ones (a doubled or a
+// closing separator) add nothing, as on Windows.
+std::vector<std::string> Components(const std::string& name) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    if (end > start) parts.push_back(name.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+bool OnlyDotsAndBlanks(const std::string& part) { return part.find_first_not_of(". ") == std::string::npos; }
+
+// What IsSafeEntryName refuses, told part by part; empty when it accepts.
+std::string UnsafeNameReason(const std::string& name, const std::wstring& units) {
+  if (IsSafeEntryName(units.c_str())) return std::string();
+  if (name.find_first_not_of(' ') < name.size() && name[name.find_first_not_of(' ')] == '/')
+    return "it begins with /, so it is an absolute path";
+  if (name.find(':') != std::string::npos)
+    return "it holds ':', which Windows takes for a drive letter or a stream name";
+  for (const std::string& part : Components(name)) {
+    if (part == "..") return "its part '..' would climb out of the launcher's workspace";
+    if (OnlyDotsAndBlanks(part))
+      return "its part '" + part + "' is made only of dots and blanks, which Windows reads as '.' or '..'";
+    std::wstring partUnits;
+    Utf8ToUnits(part, &partUnits);
+    if (!IsSafeEntryName(partUnits.c_str()))
+      return "its part '" + part + "' names a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9), whatever its extension";
+  }
+  return "it would leave the launcher's workspace or name a device";
+}
+
+std::string Joined(const std::vector<std::string>& parts, size_t count) {
+  std::string path;
+  for (size_t i = 0; i < count; ++i) path += (i ? "/" : "") + parts[i];
+  return path;
+}
+
+std::wstring Folded(const std::string& path) {
+  std::wstring units;
+  Utf8ToUnits(path, &units);
+  return FoldUnits(units);
 }
 
 std::wstring FoldedKey(const std::string& name) {
-  std::wstring units;
-  Utf8ToUnits(name, &units);
-  return FoldUnits(WithoutTrailingSlash(units));
+  const std::vector<std::string> parts = Components(name);
+  return Folded(Joined(parts, parts.size()));
 }
 
 bool EndsWith(const std::wstring& text, const std::wstring& tail) {
@@ -56,8 +97,8 @@ std::string NameRefusal(const std::string& name) {
            std::to_string(kMaxNameUnits) + ")";
   for (wchar_t c : units)
     if (IsForbidden(c)) return "it holds a character that Windows file names cannot hold";
-  if (!IsSafeEntryName(units.c_str()))
-    return "it would leave the launcher's workspace or name a device";
+  const std::string why = UnsafeNameReason(name, units);
+  if (!why.empty()) return why;
   if (units[0] == L' ') return "it begins with a blank, which the launcher trims";
   if (HasTrailingDotOrBlank(units)) return "a part of it ends in a dot or blank, which Windows drops";
   return std::string();
@@ -72,10 +113,39 @@ std::string NameWarning(const std::string& name) {
 }
 
 std::string NameCollision(const std::vector<NamedEntry>& entries) {
-  std::map<std::wstring, const std::string*> seen;
+  struct Standing {
+    const NamedEntry* entry;
+    std::string path;  // its components, as spelled
+    bool implied;      // a folder on the way to a deeper name, not an entry
+  };
+  std::map<std::wstring, Standing> seen;
+  auto quoted = [](const std::string& text) { return "'" + text + "'"; };
+  auto fileAndFolder = [&](const std::string& file, const std::string& other) {
+    return quoted(file) + " is a file, but " + quoted(other) + " needs a folder on the same path";
+  };
   for (const NamedEntry& e : entries) {
-    auto placed = seen.emplace(FoldedKey(e.name), &e.name);
-    if (!placed.second) return "'" + *placed.first->second + "' and '" + e.name + "'";
+    const std::vector<std::string> parts = Components(e.name);
+    // Every folder on the way first: a file standing there clashes.
+    for (size_t depth = 1; depth < parts.size(); ++depth) {
+      const std::string path = Joined(parts, depth);
+      auto placed = seen.emplace(Folded(path), Standing{&e, path, true});
+      if (!placed.second && !placed.first->second.entry->folder && !placed.first->second.implied)
+        return fileAndFolder(placed.first->second.entry->name, e.name);
+    }
+    const std::string path = Joined(parts, parts.size());
+    auto placed = seen.emplace(Folded(path), Standing{&e, path, false});
+    if (placed.second) continue;
+    Standing& there = placed.first->second;
+    if (there.implied) {
+      if (!e.folder) return fileAndFolder(e.name, there.entry->name);
+      there = Standing{&e, path, false};  // a folder's own entry after its contents
+      continue;
+    }
+    if (there.entry->folder != e.folder)
+      return there.entry->folder ? fileAndFolder(e.name, there.entry->name)
+                                 : fileAndFolder(there.entry->name, e.name);
+    if (there.path == path) return quoted(there.entry->name) + " and " + quoted(e.name) + " are one path spelled twice";
+    return "the names " + quoted(there.entry->name) + " and " + quoted(e.name) + " would be one file on Windows";
   }
   return std::string();
 }

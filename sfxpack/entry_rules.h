@@ -40,8 +40,12 @@ struct NamedEntry {
   bool folder;
 };
 
-// The first two names (in the given order) that a Windows file system would
-// take for the same file, as "'a' and 'A'"; empty when there are none.
+// The first two names (in the given order) that would stand on one path on
+// a Windows file system, with why: "the names 'a' and 'A' would be one file
+// on Windows" (letter case), "'a//b' and 'a/b' are one path spelled twice"
+// (empty components add nothing), or "'a' is a file, but 'a/b' needs a
+// folder on the same path". Empty when there are none. Two folder entries
+// on one path clash too; a folder entry beside names below it does not.
 std::string NameCollision(const std::vector<NamedEntry>& entries);
 
 // A file or folder that the installer search could start: a named entry, or

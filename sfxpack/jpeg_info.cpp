@@ -1,5 +1,7 @@
 #include "sfxpack/jpeg_info.h"
 
+#include "support/jpeg_check.h"
+
 namespace sfx {
 
 namespace {
@@ -8,12 +10,12 @@ uint32_t Big16(const std::string& s, size_t at) {
   return (static_cast<uint8_t>(s[at]) << 8) | static_cast<uint8_t>(s[at + 1]);
 }
 
-const char* ProcessName(unsigned marker) {
+const char* ProcessPhrase(unsigned marker) {
   switch (marker) {
-    case 0xC1: return "extended sequential";
-    case 0xC3: return "lossless";
-    case 0xC5: case 0xC6: case 0xC7: return "hierarchical";
-    default: return "arithmetic-coded";
+    case 0xC1: return "it is an extended sequential";
+    case 0xC3: return "it is a lossless";
+    case 0xC5: case 0xC6: case 0xC7: return "it is a hierarchical";
+    default: return "it is an arithmetic-coded";
   }
 }
 
@@ -47,7 +49,7 @@ bool ReadJpegInfo(const std::string& file, JpegInfo* info, std::string* error) {
     const bool isFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (isFrame) {
       if (marker != 0xC0 && marker != 0xC2) {
-        *error = std::string("it is a ") + ProcessName(marker) +
+        *error = std::string(ProcessPhrase(marker)) +
                  " JPEG; the system's picture loader reads baseline and progressive ones";
         return false;
       }
@@ -75,6 +77,31 @@ bool ReadJpegInfo(const std::string& file, JpegInfo* info, std::string* error) {
     }
     at += length;
   }
+}
+
+bool JudgeSplashPicture(const std::string& file, JpegInfo* info, std::string* error, std::string* warning) {
+  warning->clear();
+  if (!ReadJpegInfo(file, info, error)) return false;
+  if (!JpegLooksWhole(reinterpret_cast<const uint8_t*>(file.data()), file.size())) {
+    *error = "it is cut off before its end-of-image marker, and the launcher refuses such a picture";
+    return false;
+  }
+  if (info->components == 4) {
+    *error = "it has four colour components (CMYK), which a splash window cannot use; convert it to RGB";
+    return false;
+  }
+  const std::string size = std::to_string(info->width) + " x " + std::to_string(info->height);
+  if (info->width > kMaxPictureWidth || info->height > kMaxPictureHeight) {
+    *error = "it is " + size + " pixels, larger than the " + std::to_string(kMaxPictureWidth) + " x " +
+             std::to_string(kMaxPictureHeight) +
+             " whose window still fits a 1920 x 1080 screen at 150 % (the window takes 1.5 times the "
+             "picture's size there)";
+    return false;
+  }
+  if (info->width > kWarnPictureWidth || info->height > kWarnPictureHeight)
+    *warning = "it is " + size + " pixels, larger than " + std::to_string(kWarnPictureWidth) + " x " +
+               std::to_string(kWarnPictureHeight) + "; at 150 % its window covers most of a small screen";
+  return true;
 }
 
 }  // namespace sfx

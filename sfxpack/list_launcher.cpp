@@ -102,12 +102,20 @@ bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* erro
       << (signature.size ? "present (" + std::to_string(signature.size) + " bytes)" : std::string("none")) << "\n";
 
   const Resource* picture = FindResource(resources, ResourceName(kPictureType), ResourceId(kPictureId));
+  // The picture is judged as the packer judges a new one; a picture the
+  // launcher would not show fails the listing once everything is shown.
   JpegInfo jpeg;
-  if (picture && ReadJpegInfo(picture->data, &jpeg, &why))
+  std::string pictureError, pictureWarning;
+  if (!picture) {
+    out << "picture: none\n";
+  } else if (JudgeSplashPicture(picture->data, &jpeg, &pictureError, &pictureWarning)) {
     out << "picture: " << jpeg.width << " x " << jpeg.height << ", " << (jpeg.progressive ? "progressive" : "baseline")
-        << " JPEG, " << picture->data.size() << " bytes\n";
-  else
-    out << "picture: " << (picture ? "unreadable" : "none") << "\n";
+        << " JPEG, " << picture->data.size() << " bytes";
+    if (!pictureWarning.empty()) out << "; warning: " << pictureWarning;
+    out << "\n";
+  } else {
+    out << "picture: cannot be shown, " << picture->data.size() << " bytes\n";
+  }
 
   const Resource* group = FindResource(resources, ResourceId(kRtGroupIcon), ResourceId(kGroupIconId));
   std::vector<GroupMember> members;
@@ -130,7 +138,12 @@ bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* erro
     *error = PathText(launcher) + " has a damaged payload header";
     return false;
   }
-  return ListArchive(file.get(), payload->offset + Get32(header, 0), Get32(header, 4), out, error);
+  if (!ListArchive(file.get(), payload->offset + Get32(header, 0), Get32(header, 4), out, error)) return false;
+  if (!pictureError.empty()) {
+    *error = PathText(launcher) + " carries a splash picture the launcher cannot show: " + pictureError;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace sfx

@@ -2,10 +2,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <set>
 #include <system_error>
 
 #include <zlib.h>
 
+#include "sfxpack/authenticode.h"
 #include "sfxpack/entry_rules.h"
 #include "sfxpack/file_guard.h"
 #include "sfxpack/file_io.h"
@@ -35,7 +38,8 @@ constexpr int64_t kDefaultEpoch = 315532800;  // 1980-01-01 00:00:00 UTC, the fi
 
 const char kUsage[] =
     "usage: sfxpack --payload DIR|ARCHIVE.zip [--splash PICTURE.jpg] [--icon APP.ico]\n"
-    "               [--file-version A.B.C.D [--product TEXT] [--company TEXT] [--description TEXT]]\n"
+    "               [--file-version A.B.C.D [--product-version A.B.C.D] [--product TEXT]\n"
+    "                [--company TEXT] [--description TEXT] [--copyright TEXT] [--original-name TEXT]]\n"
     "               [--level 0-9] [--threads N] [--allow-unsigned] --stub sfx-stub.exe -o OUT.exe\n"
     "       sfxpack --list LAUNCHER.exe\n"
     "       sfxpack --help | --version\n";
@@ -51,19 +55,26 @@ const char kHelp[] =
     "  --payload DIR|ZIP   a folder, packed as a ZIP archive (entries sorted by path,\n"
     "                      UTF-8 names, deflated or stored, ZIP64 where needed), or\n"
     "                      an existing .zip, checked entry by entry and embedded as it is\n"
-    "  --splash FILE       the splash picture: a baseline or progressive JPEG\n"
+    "  --splash FILE       the splash picture: a whole baseline or progressive JPEG\n"
+    "                      of one or three colour components (RGB, not CMYK), at\n"
+    "                      most 1200 x 640 pixels (its window is 1.5 times as large\n"
+    "                      at 150 %); beyond 800 x 600 a warning\n"
     "  --icon FILE         the program icon: an .ico file\n"
     "  --file-version V    adds a version resource with V (up to four numbers)\n"
-    "  --product TEXT      with --company and --description: the version resource's\n"
-    "                      texts only; the window title stays the launcher's own\n"
+    "  --product-version V the product's version, when it is not the file's\n"
+    "  --product TEXT      with --company, --description, --copyright and\n"
+    "                      --original-name: the version resource's texts only;\n"
+    "                      the window title stays the launcher's own\n"
     "                      (\"Installing Quillane 5.09.01 (...)\")\n"
     "  --level N           deflate level, 0 (store) to 9; 6 by default\n"
     "  --threads N         deflating threads; one per core by default. The output\n"
     "                      is the same for any number\n"
     "  --allow-unsigned    packs a Setup.exe without an Authenticode signature (the\n"
-    "                      launcher waits for a signature that verifies, in vain)\n"
+    "                      launcher waits for a signature that verifies, in vain);\n"
+    "                      a signature that no longer matches its file is refused\n"
+    "                      all the same\n"
     "  --stub FILE         the launcher stub (sfx-stub.exe of the build)\n"
-    "  -o FILE             the launcher to write; written whole or not at all\n"
+    "  -o, --output FILE   the launcher to write; written whole or not at all\n"
     "  --list FILE         prints what a launcher carries and checks every entry\n"
     "\n"
     "Every time in the output is SOURCE_DATE_EPOCH when set, else 1980-01-01, so the\n"
@@ -86,11 +97,18 @@ struct Options {
 fs::path PathOf(const std::string& utf8) { return fs::u8path(utf8); }
 
 bool ParseArguments(const std::vector<std::string>& args, Options* o, std::string* error) {
+  std::set<std::string> given;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string* into) {
       if (i + 1 >= args.size()) {
         *error = a + " needs a value";
+        return false;
+      }
+      // One value per option: a second one is a slip that would silently
+      // win over the first.
+      if (!given.insert(a == "-o" ? "--output" : a).second) {
+        *error = (a == "-o" ? std::string("-o/--output") : a) + " is given more than once";
         return false;
       }
       *into = args[++i];
@@ -116,8 +134,18 @@ bool ParseArguments(const std::vector<std::string>& args, Options* o, std::strin
         return false;
       }
       o->wantsVersion = true;
+    } else if (a == "--product-version") {
+      if (!value(&o->version.productText)) return false;
+      if (!ParseVersionNumber(o->version.productText, o->version.productNumber)) {
+        *error = "--product-version takes up to four numbers from 0 to 65535, like 5.9.0.0";
+        return false;
+      }
     } else if (a == "--product") {
       if (!value(&o->version.product)) return false;
+    } else if (a == "--copyright") {
+      if (!value(&o->version.copyright)) return false;
+    } else if (a == "--original-name") {
+      if (!value(&o->version.originalName)) return false;
     } else if (a == "--company") {
       if (!value(&o->version.company)) return false;
     } else if (a == "--description") {
@@ -156,10 +184,12 @@ bool ParseArguments(const std::vector<std::string>& args, Options* o, std::strin
     *error = "--payload, --stub and -o are required";
     return false;
   }
-  const bool strings = !o->version.product.empty() || !o->version.company.empty() ||
-                       !o->version.description.empty();
+  const VersionFields& v = o->version;
+  const bool strings = !v.product.empty() || !v.company.empty() || !v.description.empty() ||
+                       !v.copyright.empty() || !v.originalName.empty() || !v.productText.empty();
   if (strings && !o->wantsVersion) {
-    *error = "--product, --company and --description need --file-version";
+    *error = "--product, --company, --description, --copyright, --original-name and --product-version "
+             "need --file-version";
     return false;
   }
   return true;
@@ -255,14 +285,64 @@ bool LoadStub(const Options& o, StubImage* stub, std::vector<Resource>* resource
   return true;
 }
 
-// Checks one installer candidate's bytes, fed through the probe.
-bool CheckInstaller(const InstallerCandidate& c, const SignatureProbe& probe, std::string* error) {
+// Feeds an installer's bytes, in order, to the hasher once more; false
+// with *error when they cannot be read again.
+using FeedAgain = std::function<bool(AuthenticodeHasher* hasher, std::string* error)>;
+
+// Checks one installer candidate, its bytes fed through the probe: it must
+// be signed (unless --allow-unsigned), and a signature it carries must
+// match its bytes whatever --allow-unsigned says: the launcher would wait
+// in vain for either. A digest algorithm the packer does not know, or a
+// signature it cannot read, leaves the check to the launcher with a
+// warning.
+bool CheckInstaller(const Options& o, const InstallerCandidate& c, const SignatureProbe& probe,
+                    const FeedAgain& feedAgain, std::vector<std::string>* warnings, std::string* error) {
   const std::string verdict = probe.Verdict();
-  if (verdict.empty()) return true;
-  *error = "the installer '" + c.name + "' cannot be verified: " + verdict +
-           (probe.IsProgram() ? "; the launcher would wait for it in vain (sign it, or pass --allow-unsigned)"
-                              : "");
+  if (!verdict.empty()) {
+    if (o.allowUnsigned) return true;
+    *error = "the installer '" + c.name + "' cannot be verified: " + verdict +
+             (probe.IsProgram() ? "; the launcher would wait for it in vain (sign it, or pass --allow-unsigned)"
+                                : "");
+    return false;
+  }
+  SignedDigest signedDigest;
+  std::string why;
+  if (!ReadSignedDigest(probe.Signature(), &signedDigest, &why)) {
+    warnings->push_back("the installer '" + c.name + "': " + why + "; its digest is left to the launcher");
+    return true;
+  }
+  if (!signedDigest.known) {
+    warnings->push_back("the installer '" + c.name + "' is signed with a digest algorithm the packer does not know (" +
+                        signedDigest.algorithmId + "); its digest is left to the launcher");
+    return true;
+  }
+  AuthenticodeHasher hasher(signedDigest.algorithm, probe.Layout());
+  if (!feedAgain(&hasher, error)) return false;
+  const std::string digest = hasher.Finish();
+  if (digest == signedDigest.digest) return true;
+  *error = "the installer '" + c.name + "' was changed after it was signed: its " +
+           DigestName(signedDigest.algorithm) + " digest is " + HexText(digest) + ", its signature vouches for " +
+           HexText(signedDigest.digest) + "; the launcher would wait for it in vain (sign it again)";
   return false;
+}
+
+// Feeds a file to a probe or hasher (anything with Feed) in pieces.
+template <typename Sink>
+bool FeedFile(const fs::path& path, Sink* sink, std::string* error) {
+  FileOwner file(OpenFile(path, "rb"));
+  if (!file.get()) {
+    *error = "cannot open " + PathText(path) + ": " + strerror(errno);
+    return false;
+  }
+  std::string piece(1 << 16, '\0');
+  size_t got;
+  while ((got = fread(&piece[0], 1, piece.size(), file.get())) > 0)
+    sink->Feed(reinterpret_cast<const uint8_t*>(piece.data()), got);
+  if (ferror(file.get())) {
+    *error = "cannot read " + PathText(path) + ": " + strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 bool CheckCandidates(const std::vector<InstallerCandidate>& candidates, std::string* error) {
@@ -279,44 +359,61 @@ bool CheckCandidates(const std::vector<InstallerCandidate>& candidates, std::str
   return true;
 }
 
-bool CheckFolderPayload(const Options& o, const std::vector<SourceEntry>& entries, std::string* error) {
+bool CheckFolderPayload(const Options& o, const std::vector<SourceEntry>& entries,
+                        std::vector<std::string>* warnings, std::string* error) {
   std::vector<NamedEntry> names;
   for (const SourceEntry& e : entries) names.push_back({e.name, e.folder});
   const std::string collision = NameCollision(names);
   if (!collision.empty()) {
-    *error = "the names " + collision + " would be one file on Windows";
+    *error = collision;
     return false;
   }
   const std::vector<InstallerCandidate> candidates = FindInstallerCandidates(names);
   if (!CheckCandidates(candidates, error)) return false;
-  if (o.allowUnsigned) return true;
   for (const InstallerCandidate& c : candidates) {
     const SourceEntry& e = entries[static_cast<size_t>(c.index)];
     SignatureProbe probe(e.size);
-    FileOwner file(OpenFile(e.path, "rb"));
-    if (!file.get()) {
-      *error = "cannot open " + PathText(e.path) + ": " + strerror(errno);
-      return false;
-    }
-    std::string piece(1 << 16, '\0');
-    size_t got;
-    while ((got = fread(&piece[0], 1, piece.size(), file.get())) > 0)
-      probe.Feed(reinterpret_cast<const uint8_t*>(piece.data()), got);
-    if (!CheckInstaller(c, probe, error)) return false;
+    if (!FeedFile(e.path, &probe, error)) return false;
+    const FeedAgain feedAgain = [&e](AuthenticodeHasher* hasher, std::string* why) {
+      return FeedFile(e.path, hasher, why);
+    };
+    if (!CheckInstaller(o, c, probe, feedAgain, warnings, error)) return false;
   }
   return true;
 }
 
-bool FeedProbe(void* context, const uint8_t* bytes, size_t count) {
-  if (context) static_cast<SignatureProbe*>(context)->Feed(bytes, count);
+// The external attributes of a central directory record start at its byte
+// 38; their low byte holds the MS-DOS attributes.
+constexpr uint64_t kCentralAttributesAt = 38;
+
+// Sets the MS-DOS folder bit at each of the archive offsets marks in the
+// archive copied into the output at archiveAt.
+bool MarkFolders(OutputFile* file, uint64_t archiveAt, const std::vector<uint64_t>& marks, std::string* error) {
+  for (uint64_t mark : marks) {
+    std::string attributes(1, '\0');
+    if (!file->ReadAt(archiveAt + mark, &attributes[0], 1) ||
+        !file->Patch(archiveAt + mark, std::string(1, static_cast<char>(attributes[0] | kDosFolder)))) {
+      *error = file->Error();
+      return false;
+    }
+  }
+  return true;
+}
+
+template <typename Sink>
+bool FeedSink(void* context, const uint8_t* bytes, size_t count) {
+  if (context) static_cast<Sink*>(context)->Feed(bytes, count);
   return true;
 }
 
 // An existing archive of `size` bytes, read through `read`: read by the
 // launcher's own reader, every entry inflated and checked, and held to the
-// same rules as a folder.
+// same rules as a folder. *folderMarks gets the archive offset of the
+// MS-DOS attribute byte of each entry that is a folder without the folder
+// bit (MarkFolders sets them).
 bool CheckArchivePayload(const Options& o, const ZipReaderOwner::ReadAt& read, uint64_t size,
-                         std::vector<std::string>* accepted, std::string* error) {
+                         std::vector<std::string>* accepted, std::vector<uint64_t>* folderMarks,
+                         std::vector<std::string>* warnings, std::string* error) {
   ZipReaderOwner owner;
   const ZipStatus opened = owner.OpenAt(read, size);
   if (opened != ZipOk) {
@@ -333,24 +430,33 @@ bool CheckArchivePayload(const Options& o, const ZipReaderOwner::ReadAt& read, u
       return false;
     }
     const std::string name = info.name;
-    const bool folder = (info.externalAttributes & kDosFolder) != 0;
     const std::string refusal = NameRefusal(name);
     if (!refusal.empty()) {
       *error = "the launcher would refuse the name '" + name + "': " + refusal;
       return false;
     }
-    if (!folder && name.back() == '/') {
-      *error = "the entry '" + name + "' ends in / but is not marked as a folder, which the launcher cannot unpack";
-      return false;
+    // A name ending in / with no data is a folder by the format's own
+    // convention, whatever the attributes say (libarchive, and the tar of
+    // Windows, leave the MS-DOS folder bit out); the launcher goes by the
+    // bit, so the copy embedded gets it.
+    bool folder = (info.externalAttributes & kDosFolder) != 0;
+    if (!folder && name.back() == '/' && info.uncompressedSize == 0) {
+      folder = true;
+      folderMarks->push_back(info.centralRecordOffset + kCentralAttributesAt);
     }
     names.push_back({name, folder});
     accepted->push_back(name);
   }
   const std::string collision = NameCollision(names);
   if (!collision.empty()) {
-    *error = "the names " + collision + " would be one file on Windows";
+    *error = "the launcher cannot unpack the payload " + o.payload + ": " + collision;
     return false;
   }
+  for (const NamedEntry& e : names)
+    if (!e.folder && e.name.back() == '/') {
+      *error = "the entry '" + e.name + "' ends in / like a folder but holds data, which the launcher cannot unpack";
+      return false;
+    }
   const std::vector<InstallerCandidate> candidates = FindInstallerCandidates(names);
   if (!CheckCandidates(candidates, error)) return false;
   for (uint64_t i = 0; i < infos.size(); ++i) {
@@ -358,21 +464,28 @@ bool CheckArchivePayload(const Options& o, const ZipReaderOwner::ReadAt& read, u
     for (const InstallerCandidate& c : candidates)
       if (c.index == static_cast<long long>(i)) candidate = &c;
     SignatureProbe probe(infos[static_cast<size_t>(i)].uncompressedSize);
-    const ZipStatus status = ZipExtractEntry(reader, i, FeedProbe, candidate ? &probe : nullptr);
+    const ZipStatus status = ZipExtractEntry(reader, i, FeedSink<SignatureProbe>, candidate ? &probe : nullptr);
     if (status != ZipOk) {
       *error = "the entry '" + std::string(infos[static_cast<size_t>(i)].name) + "' does not unpack: " +
                ZipStatusText(status);
       return false;
     }
-    if (candidate && !o.allowUnsigned && !CheckInstaller(*candidate, probe, error)) return false;
+    const FeedAgain feedAgain = [&](AuthenticodeHasher* hasher, std::string* why) {
+      const ZipStatus again = ZipExtractEntry(reader, i, FeedSink<AuthenticodeHasher>, hasher);
+      if (again != ZipOk) *why = "the entry '" + std::string(infos[static_cast<size_t>(i)].name) +
+                                 "' does not unpack: " + ZipStatusText(again);
+      return again == ZipOk;
+    };
+    if (candidate && !CheckInstaller(o, *candidate, probe, feedAgain, warnings, error)) return false;
   }
   return true;
 }
 
 // The stub's resources with the marker left out and the picture, icon and
 // version resource replaced as asked.
+// Warnings (one line each) are added to *warnings.
 bool BuildResources(const Options& o, std::vector<Resource> resources, std::vector<Resource>* result,
-                    std::string* error) {
+                    std::vector<std::string>* warnings, std::string* error) {
   const uint32_t language = resources.empty() ? 0x0409 : resources.front().language;
   auto drop = [&](const ResourceKey& type, const ResourceKey& name) {
     std::vector<Resource> kept;
@@ -397,10 +510,12 @@ bool BuildResources(const Options& o, std::vector<Resource> resources, std::vect
       *error = "the splash picture: " + why;
       return false;
     }
-    if (!ReadJpegInfo(picture, &info, &why)) {
+    std::string warning;
+    if (!JudgeSplashPicture(picture, &info, &why, &warning)) {
       *error = "the splash picture " + o.splash + " cannot be shown: " + why;
       return false;
     }
+    if (!warning.empty()) warnings->push_back("the splash picture " + o.splash + ": " + warning);
     drop(ResourceName(kPictureType), ResourceId(kPictureId));
     add(ResourceName(kPictureType), ResourceId(kPictureId), std::move(picture));
   }
@@ -479,9 +594,14 @@ int Failed(std::ostream& err, const std::string& text) {
   return kExitFailed;
 }
 
-// One warning line per name that would not fit under a long temporary folder.
-void WarnLongNames(const std::vector<std::string>& names, std::ostream& err) {
-  for (const std::string& name : names) {
+// One warning line per name that would not fit under a long temporary
+// folder. A folder with anything below it gets none: the names below are
+// longer still and are warned about themselves, so a deep file is one line.
+void WarnLongNames(std::vector<std::string> names, std::ostream& err) {
+  std::sort(names.begin(), names.end());  // a folder right before its contents
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    if (name.back() == '/' && i + 1 < names.size() && names[i + 1].compare(0, name.size(), name) == 0) continue;
     const std::string warning = NameWarning(name);
     if (!warning.empty()) err << "sfxpack: warning: " << warning << "\n";
   }
@@ -499,7 +619,8 @@ int Pack(const Options& o, std::ostream& out, std::ostream& err) {
   std::vector<Resource> stubResources;
   if (!LoadStub(o, &stub, &stubResources, &error)) return Refuse(err, error);
   std::vector<Resource> resources;
-  if (!BuildResources(o, stubResources, &resources, &error)) return Refuse(err, error);
+  std::vector<std::string> warnings;
+  if (!BuildResources(o, stubResources, &resources, &warnings, &error)) return Refuse(err, error);
 
   const fs::path payloadPath = PathOf(o.payload);
   std::error_code code;
@@ -514,7 +635,7 @@ int Pack(const Options& o, std::ostream& out, std::ostream& err) {
   };
   if (folder) {
     if (!ScanFolder(payloadPath, &entries, &error)) return Refuse(err, error);
-    if (!CheckFolderPayload(o, entries, &error)) return Refuse(err, error);
+    if (!CheckFolderPayload(o, entries, &warnings, &error)) return Refuse(err, error);
     for (const SourceEntry& e : entries) names.push_back(e.name);
   } else {
     const uint64_t size = fs::file_size(payloadPath, code);
@@ -538,7 +659,9 @@ int Pack(const Options& o, std::ostream& out, std::ostream& err) {
       const ZipReaderOwner::ReadAt read = [file, archiveAt](uint64_t offset, void* buffer, size_t count) {
         return file->ReadAt(archiveAt + offset, buffer, count);
       };
-      return CheckArchivePayload(o, read, archiveSize, &names, why);
+      std::vector<uint64_t> folderMarks;
+      return CheckArchivePayload(o, read, archiveSize, &names, &folderMarks, &warnings, why) &&
+             MarkFolders(file, archiveAt, folderMarks, why);
     }
     ZipWriteOptions zip;
     zip.level = o.level;
@@ -554,6 +677,7 @@ int Pack(const Options& o, std::ostream& out, std::ostream& err) {
     return file.Error().empty() ? Refuse(err, error) : Failed(err, error);
   const uint64_t length = file.Position();
   if (!file.Commit()) return Failed(err, file.Error());
+  for (const std::string& warning : warnings) err << "sfxpack: warning: " << warning << "\n";
   WarnLongNames(names, err);
   out << "sfxpack: wrote " << o.output << " (" << length << " bytes, " << names.size() << " entries)\n";
   return kExitDone;

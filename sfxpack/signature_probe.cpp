@@ -10,6 +10,13 @@ namespace sfx {
 namespace {
 
 constexpr size_t kHeadBytes = 64 * 1024;
+// A signature with its certificate chain, a counter-signature and nested
+// signatures takes some tens of KiB; a table beyond this is not kept whole.
+constexpr uint64_t kMaxTableBytes = 4 << 20;
+// The optional header's checksum field, and the size of a data directory
+// entry (address and size).
+constexpr uint32_t kChecksumAt = 64;
+constexpr uint32_t kDirectoryEntryBytes = 8;
 constexpr uint32_t kRevision2 = 0x0200;
 constexpr uint32_t kPkcsSignedData = 0x0002;
 
@@ -24,8 +31,22 @@ void SignatureProbe::ParseHead() {
   const PeDirectory table = image.Directory(kDirSecurity);
   tableAt_ = table.address;
   tableSize_ = table.size;
+  layout_.checksumAt = image.optionalOffset + kChecksumAt;
+  layout_.directoryEntryAt = image.directoryOffset + kDirSecurity * kDirectoryEntryBytes;
+  layout_.tableAt = tableAt_;
+  layout_.tableSize = tableSize_;
   // A table within the bytes already seen (a small file) is read from them.
-  if (tableSize_ >= 8 && tableAt_ + 8 <= head_.size()) certificate_ = head_.substr(static_cast<size_t>(tableAt_), 8);
+  Capture(0, reinterpret_cast<const uint8_t*>(head_.data()), head_.size());
+}
+
+void SignatureProbe::Capture(uint64_t at, const uint8_t* bytes, size_t count) {
+  const uint64_t wanted = std::min(tableSize_, kMaxTableBytes);
+  if (!program_ || certificate_.size() >= wanted) return;
+  const uint64_t next = tableAt_ + certificate_.size();
+  if (next < at || next - at >= count) return;
+  const size_t from = static_cast<size_t>(next - at);
+  const size_t take = static_cast<size_t>(std::min<uint64_t>(wanted - certificate_.size(), count - from));
+  certificate_.append(reinterpret_cast<const char*>(bytes) + from, take);
 }
 
 void SignatureProbe::Feed(const uint8_t* bytes, size_t count) {
@@ -35,19 +56,16 @@ void SignatureProbe::Feed(const uint8_t* bytes, size_t count) {
     const size_t take = std::min(count, kHeadBytes - head_.size());
     head_.append(reinterpret_cast<const char*>(bytes), take);
   }
-  if (!parsed_ && (head_.size() == kHeadBytes || seen_ == size_)) {
-    ParseHead();
-    if (!certificate_.empty()) return;
-  }
-  // The table's first 8 bytes, whichever pieces they arrive in.
-  if (parsed_ && program_ && tableSize_ >= 8 && certificate_.size() < 8) {
-    const uint64_t want = tableAt_ + certificate_.size();
-    if (want >= start && want < seen_) {
-      const size_t from = static_cast<size_t>(want - start);
-      const size_t take = std::min<size_t>(8 - certificate_.size(), count - from);
-      certificate_.append(reinterpret_cast<const char*>(bytes) + from, take);
-    }
-  }
+  if (!parsed_ && (head_.size() == kHeadBytes || seen_ == size_)) ParseHead();
+  // The table, whichever pieces it arrives in (the head's share is in).
+  if (parsed_) Capture(start, bytes, count);
+}
+
+std::string SignatureProbe::Signature() const {
+  if (certificate_.size() < 8) return std::string();
+  const uint32_t length = Get32(certificate_, 0);
+  if (length < 8 || length > certificate_.size()) return std::string();
+  return certificate_.substr(8, length - 8);
 }
 
 std::string SignatureProbe::Verdict() const {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sfxpack/authenticode.h"
+
 namespace sfx {
 
 class SignatureProbe {
@@ -18,9 +20,17 @@ class SignatureProbe {
   // carries no Authenticode signature".
   std::string Verdict() const;
   bool IsProgram() const { return program_; }
+  // For a signed file (an empty verdict): the primary signature, the
+  // PKCS#7 signed data of the first WIN_CERTIFICATE, and where the parts
+  // that the Authenticode digest leaves out lie.
+  std::string Signature() const;
+  const AuthenticodeLayout& Layout() const { return layout_; }
 
  private:
   void ParseHead();
+  // Appends what the piece at stream offset `at` holds of the table's next
+  // bytes still missing.
+  void Capture(uint64_t at, const uint8_t* bytes, size_t count);
 
   uint64_t size_;
   uint64_t seen_ = 0;
@@ -30,7 +40,8 @@ class SignatureProbe {
   std::string headError_;
   uint64_t tableAt_ = 0;     // the certificate table, from the headers
   uint64_t tableSize_ = 0;
-  std::string certificate_;  // the first 8 bytes of the table
+  AuthenticodeLayout layout_;
+  std::string certificate_;  // the table's first bytes, up to kMaxTableBytes
 };
 
 }  // namespace sfx

@@ -1,5 +1,7 @@
 #include "sfxpack/text_units.h"
 
+#include <algorithm>
+
 #include "sfxpack/le_bytes.h"
 
 namespace sfx {
@@ -40,26 +42,60 @@ bool Utf8ToUnits(const std::string& utf8, std::wstring* units) {
   return true;
 }
 
+std::string UnitsToUtf8(const std::wstring& units) {
+  std::string utf8;
+  for (size_t i = 0; i < units.size(); ++i) {
+    uint32_t c = static_cast<uint32_t>(units[i]) & 0xFFFF;
+    const bool high = c >= 0xD800 && c <= 0xDBFF;
+    const uint32_t next = i + 1 < units.size() ? static_cast<uint32_t>(units[i + 1]) & 0xFFFF : 0;
+    if (high && next >= 0xDC00 && next <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8 += static_cast<char>(0xC0 | (c >> 6));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      utf8 += static_cast<char>(0xE0 | (c >> 12));
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xF0 | (c >> 18));
+      utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return utf8;
+}
+
 void PutUnits(std::string& out, const std::wstring& units) {
   for (wchar_t u : units) Put16(out, static_cast<uint32_t>(u));
 }
 
+namespace {
+
+struct UpperCase {
+  uint16_t unit, upper;
+};
+
+const UpperCase kUpperCase[] = {
+#include "sfxpack/upper_case_table.inc"
+};
+
+}  // namespace
+
 wchar_t FoldUnit(wchar_t unit) {
   const uint32_t u = static_cast<uint32_t>(unit);
-  if (u >= 'a' && u <= 'z') return static_cast<wchar_t>(u - 32);
-  if (u < 0x80) return unit;
-  if ((u >= 0xE0 && u <= 0xFE && u != 0xF7) || (u >= 0x3B1 && u <= 0x3CB && u != 0x3C2) ||
-      (u >= 0x430 && u <= 0x44F))
-    return static_cast<wchar_t>(u - 0x20);
-  if (u == 0xFF) return static_cast<wchar_t>(0x178);
-  if (u >= 0x450 && u <= 0x45F) return static_cast<wchar_t>(u - 0x50);
-  // Latin Extended-A pairs capitals and small letters side by side; the
-  // block's middle run puts the capital on the odd value.
-  if (u >= 0x100 && u <= 0x137 && (u & 1)) return static_cast<wchar_t>(u - 1);
-  if (u >= 0x139 && u <= 0x148 && !(u & 1)) return static_cast<wchar_t>(u - 1);
-  if (u >= 0x14A && u <= 0x177 && (u & 1)) return static_cast<wchar_t>(u - 1);
-  if ((u == 0x17A || u == 0x17C || u == 0x17E)) return static_cast<wchar_t>(u - 1);
-  return unit;
+  if (u < 0x80) return u >= 'a' && u <= 'z' ? static_cast<wchar_t>(u - 32) : unit;
+  const UpperCase* end = kUpperCase + sizeof kUpperCase / sizeof kUpperCase[0];
+  const UpperCase* found =
+      std::lower_bound(kUpperCase, end, u, [](const UpperCase& entry, uint32_t key) { return entry.unit < key; });
+  return found != end && found->unit == u ? static_cast<wchar_t>(found->upper) : unit;
 }
 
 std::wstring FoldUnits(const std::wstring& units) {

@@ -11,11 +11,16 @@ namespace sfx {
 // sequences, encoded surrogates, values past U+10FFFF).
 bool Utf8ToUnits(const std::string& utf8, std::wstring* units);
 
+// UTF-16 units back to UTF-8; a lone surrogate becomes U+FFFD.
+std::string UnitsToUtf8(const std::wstring& units);
+
 // Appends the units as UTF-16LE bytes.
 void PutUnits(std::string& out, const std::wstring& units);
 
 // One unit in the letter case that name comparisons on Windows ignore:
-// Latin, Greek and Cyrillic letters map to their capitals.
+// every unit of the Basic Multilingual Plane with a simple uppercase
+// mapping in Unicode becomes that capital (upper_case_table.inc), a superset
+// of the upcase table NTFS compares names with.
 wchar_t FoldUnit(wchar_t unit);
 std::wstring FoldUnits(const std::wstring& units);
 

@@ -43,16 +43,17 @@ bool StringNode(const std::wstring& key, const std::string& utf8, std::string* n
   return true;
 }
 
+// A zero-terminated UTF-16 text at [at, end), as UTF-8.
 std::string ReadUnits(const std::string& s, size_t at, size_t end, size_t* after) {
-  std::string text;
+  std::wstring units;
   while (at + 2 <= end) {
     const uint32_t u = Get16(s, at);
     at += 2;
     if (!u) break;
-    text += u < 128 ? static_cast<char>(u) : '?';
+    units += static_cast<wchar_t>(u);
   }
   *after = at;
-  return text;
+  return UnitsToUtf8(units);
 }
 
 // Collects "key=value" pairs of the string nodes under [at, end).
@@ -100,10 +101,12 @@ bool BuildVersionResource(const VersionFields& f, std::string* resource) {
   std::string fixed;
   Put32(fixed, kFixedSignature);
   Put32(fixed, 0x00010000);
+  const bool ownProduct = !f.productText.empty();
+  const uint16_t* product = ownProduct ? f.productNumber : f.number;
   Put32(fixed, (uint32_t(f.number[0]) << 16) | f.number[1]);
   Put32(fixed, (uint32_t(f.number[2]) << 16) | f.number[3]);
-  Put32(fixed, (uint32_t(f.number[0]) << 16) | f.number[1]);
-  Put32(fixed, (uint32_t(f.number[2]) << 16) | f.number[3]);
+  Put32(fixed, (uint32_t(product[0]) << 16) | product[1]);
+  Put32(fixed, (uint32_t(product[2]) << 16) | product[3]);
   Put32(fixed, 0x3F);     // flags mask
   Put32(fixed, 0);        // flags
   Put32(fixed, 0x40004);  // VOS_NT_WINDOWS32
@@ -113,9 +116,13 @@ bool BuildVersionResource(const VersionFields& f, std::string* resource) {
   Put32(fixed, 0);
 
   const std::pair<const wchar_t*, const std::string*> strings[] = {
-      {L"CompanyName", &f.company},      {L"FileDescription", &f.description},
-      {L"FileVersion", &f.text},         {L"ProductName", &f.product},
-      {L"ProductVersion", &f.text},
+      {L"CompanyName", &f.company},
+      {L"FileDescription", &f.description},
+      {L"FileVersion", &f.text},
+      {L"LegalCopyright", &f.copyright},
+      {L"OriginalFilename", &f.originalName},
+      {L"ProductName", &f.product},
+      {L"ProductVersion", ownProduct ? &f.productText : &f.text},
   };
   std::vector<std::string> table;
   for (const auto& s : strings) {
@@ -143,9 +150,14 @@ std::string DescribeVersionResource(const std::string& s) {
   const uint32_t fixedLength = Get16(s, 2);
   if (fixedLength < 52 || after + fixedLength > s.size() || Get32(s, after) != kFixedSignature)
     return std::string();
-  const uint32_t ms = Get32(s, after + 8), ls = Get32(s, after + 12);
-  std::string summary = std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." +
-                        std::to_string(ls >> 16) + "." + std::to_string(ls & 0xFFFF);
+  auto numbers = [&](size_t at) {
+    const uint32_t ms = Get32(s, at), ls = Get32(s, at + 4);
+    return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." + std::to_string(ls >> 16) + "." +
+           std::to_string(ls & 0xFFFF);
+  };
+  std::string summary = numbers(after + 8);
+  const std::string product = numbers(after + 16);
+  if (product != summary) summary += " (product " + product + ")";
   CollectStrings(s, (after + fixedLength + 3) / 4 * 4, Get16(s, 0), 0, &summary);
   return summary;
 }

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "splash/jpeg_check.h"
+#include "support/jpeg_check.h"
 #include "splash/jpeg_decode.h"
 #include "support/fault_guard.h"
 #include "support/owners.h"

@@ -9,6 +9,8 @@ set -e
 PKGS="g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 wine64 xvfb xauth
 osslsigncode openssl googletest clang libclang-rt-14-dev zlib1g-dev cmake make zip unzip time python3
 python3-pil imagemagick libarchive-tools p7zip-full"
+# unicode-data only serves tools/make-upper-case-table.py (the build does not read it).
+PKGS="$PKGS unicode-data"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"

@@ -1,9 +1,10 @@
 #!/bin/sh
-# sign-file.sh KEYDIR IN OUT
+# sign-file.sh KEYDIR IN OUT [DIGEST]
 # Signs IN with a throwaway code-signing certificate kept in KEYDIR (made on
-# first use) and writes OUT. The certificate never leaves the build tree.
+# first use) and writes OUT, with the digest DIGEST (sha256 unless given:
+# sha1, sha256, sha384, sha512). The certificate never leaves the build tree.
 set -e
-KEYDIR=$1 IN=$2 OUT=$3
+KEYDIR=$1 IN=$2 OUT=$3 DIGEST=${4:-sha256}
 mkdir -p "$KEYDIR"
 if [ ! -f "$KEYDIR/cert.pem" ]; then
   openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -sha256 \
@@ -13,5 +14,5 @@ if [ ! -f "$KEYDIR/cert.pem" ]; then
 fi
 rm -f "$OUT.tmp"
 osslsigncode sign -certs "$KEYDIR/cert.pem" -key "$KEYDIR/key.pem" \
-  -n "Quillane Setup" -h sha256 -in "$IN" -out "$OUT.tmp" >/dev/null
+  -n "Quillane Setup" -h "$DIGEST" -in "$IN" -out "$OUT.tmp" >/dev/null
 mv -f "$OUT.tmp" "$OUT"

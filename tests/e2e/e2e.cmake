@@ -1,8 +1,9 @@
 # End-to-end runs of the real launcher under Wine. Each test package gets a
 # launcher of its own. Those sfxpack accepts are packed onto the stub like a
 # product's: a folder gathered from the installer fixtures. The failure
-# roads sfxpack refuses to build (no installer, damaged data) are linked
-# through the build's resource route from a package file.
+# roads sfxpack refuses to build (no installer, damaged data, an installer
+# changed after signing) are linked through the build's resource route from
+# a package file.
 add_executable(run-exact ${CMAKE_CURRENT_LIST_DIR}/run_exact.cpp)
 target_link_options(run-exact PRIVATE -municode)
 
@@ -15,7 +16,6 @@ set(E2E_FIX ${CMAKE_BINARY_DIR}/tests/fixtures)
 # go beside it, other files that go beside it, the packer's extra arguments.
 set(E2E_SETUP_happy signed.exe)
 set(E2E_SETUP_unsigned unsigned.exe)
-set(E2E_SETUP_altered altered.exe)
 set(E2E_SETUP_bootstrap bootstrap.exe)
 set(E2E_SAMPLE_happy ON)
 set(E2E_ARGS_unsigned --allow-unsigned)
@@ -24,7 +24,7 @@ file(WRITE ${E2E}/stage-data.txt "second stage data 0123456789\n")
 set(E2E_FILES_bootstrap ${E2E}/stage-data.txt)
 
 set(E2E_LAUNCHERS)
-foreach(name happy unsigned altered bootstrap)
+foreach(name happy unsigned bootstrap)
   set(dir ${E2E}/${name}-package)
   set(launcher ${E2E}/${name}.exe)
   set(commands COMMAND ${CMAKE_COMMAND} -E rm -rf ${dir} COMMAND ${CMAKE_COMMAND} -E make_directory ${dir})
@@ -51,6 +51,7 @@ endforeach()
 # Through the resource route: name -> make-package.py arguments.
 set(E2E_PACKAGE_noinstaller --dir ${PROJECT_SOURCE_DIR}/sample/payload)
 set(E2E_PACKAGE_damaged --raw-zip ${E2E}/damaged.zip)
+set(E2E_PACKAGE_altered --file Setup.exe=${E2E_FIX}/altered.exe)
 
 # The damaged package: the happy one's archive with a byte flipped inside
 # the installer's compressed data.
@@ -63,7 +64,7 @@ add_custom_command(
   DEPENDS launcher_fixtures ${E2E_FIX}/signed.exe ${PACKAGE_SCRIPT}
   COMMENT "Making the damaged test package")
 
-foreach(name noinstaller damaged)
+foreach(name noinstaller damaged altered)
   set(dir ${E2E}/${name})
   file(MAKE_DIRECTORY ${dir})
   set(deps ${PACKAGE_SCRIPT} launcher_fixtures ${E2E_FIX}/signed.exe)

@@ -146,7 +146,8 @@ TEST_F(LauncherLayout, ResourcesCarryThePayloadPictureIconAndVersion) {
   const PackRun run = Pack(stubPath, scratch / "out.exe",
                        {"--splash", Utf8(Fixture("SFXPACK_SPLASH")), "--icon", Utf8(extra / "app.ico"), "--file-version",
                         "5.9.1.0", "--product", u8"Quillane \u00e9dition", "--company", "Quillane Ltd",
-                        "--description", "Quillane Setup"});
+                        "--description", "Quillane Setup", "--copyright", u8"\u00a9 2026 Quillane Ltd",
+                        "--original-name", "QuillaneSetup.exe", "--product-version", "5.9"});
   ASSERT_EQ(run.code, 0) << run.err;
   const Parsed stub = Parse(stubPath);
   const Parsed out = Parse(scratch / "out.exe");
@@ -182,9 +183,12 @@ TEST_F(LauncherLayout, ResourcesCarryThePayloadPictureIconAndVersion) {
   const Resource* version = FindResource(out.resources, ResourceId(kRtVersion), ResourceId(1));
   ASSERT_TRUE(version);
   const std::string summary = DescribeVersionResource(version->data);
-  EXPECT_EQ(summary.find("5.9.1.0"), 0u) << summary;
-  EXPECT_NE(summary.find("CompanyName \"Quillane Ltd\""), std::string::npos) << summary;
-  EXPECT_NE(summary.find("ProductName \"Quillane ?dition\""), std::string::npos) << summary;
+  EXPECT_EQ(summary.find("5.9.1.0 (product 5.9.0.0), "), 0u) << summary;
+  for (const std::string text :
+       {"CompanyName \"Quillane Ltd\"", "FileVersion \"5.9.1.0\"", u8"ProductName \"Quillane \u00e9dition\"",
+        u8"LegalCopyright \"\u00a9 2026 Quillane Ltd\"", "OriginalFilename \"QuillaneSetup.exe\"",
+        "ProductVersion \"5.9\""})
+    EXPECT_NE(summary.find(text), std::string::npos) << text << "\n" << summary;
 
   const Resource* payload = FindResource(out.resources, ResourceName(L"FILE_DATA"), ResourceName(L"ZIPFILE"));
   ASSERT_TRUE(payload);

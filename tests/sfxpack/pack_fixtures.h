@@ -144,6 +144,17 @@ inline std::vector<std::string> PackArgs(const fs::path& payload, const fs::path
   return {"--payload", Utf8(payload), "--stub", Utf8(Fixture("SFXPACK_STUB")), "-o", Utf8(out)};
 }
 
+// Sets the value of an option in the arguments, adding it when missing.
+inline void SetArgument(std::vector<std::string>* args, const std::string& name, const std::string& value) {
+  for (size_t i = 0; i + 1 < args->size(); ++i)
+    if ((*args)[i] == name) {
+      (*args)[i + 1] = value;
+      return;
+    }
+  args->push_back(name);
+  args->push_back(value);
+}
+
 // A folder with a signed installer at its top, ready to pack.
 inline void MakeInstallerFolder(const fs::path& folder) {
   fs::create_directories(folder);

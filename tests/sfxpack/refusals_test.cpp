@@ -44,16 +44,6 @@ struct Case {
   uint64_t limit = sfx::kMaxPayloadBytes;
 };
 
-void SetArgument(std::vector<std::string>* args, const std::string& name, const std::string& value) {
-  for (size_t i = 0; i + 1 < args->size(); ++i)
-    if ((*args)[i] == name) {
-      (*args)[i + 1] = value;
-      return;
-    }
-  args->push_back(name);
-  args->push_back(value);
-}
-
 TEST(Refusals, EachRefusalIsOneLineAndWritesNothing) {
   using Args = std::vector<std::string>;
   std::vector<Case> cases = {
@@ -104,7 +94,7 @@ TEST(Refusals, EachRefusalIsOneLineAndWritesNothing) {
          WriteFile(s / "ext.jpg", JpegWithFrame(0xC1));
          SetArgument(a, "--splash", Utf8(s / "ext.jpg"));
        },
-       "it is a extended sequential JPEG; the system's picture loader reads baseline and progressive ones"},
+       "it is an extended sequential JPEG; the system's picture loader reads baseline and progressive ones"},
       {"splash that is arithmetic-coded",
        [](const ScratchFolder& s, Args* a) {
          MakeInstallerFolder(s / "payload");
@@ -162,13 +152,13 @@ TEST(Refusals, EachRefusalIsOneLineAndWritesNothing) {
          WriteHostileZip(s, "../evil.txt", s / "hostile.zip");
          SetArgument(a, "--payload", Utf8(s / "hostile.zip"));
        },
-       "the launcher would refuse the name '../evil.txt': it would leave the launcher's workspace"},
+       "the launcher would refuse the name '../evil.txt': its part '..' would climb out of the launcher's workspace"},
       {"archive entry that names a device",
        [](const ScratchFolder& s, Args* a) {
          WriteHostileZip(s, "docs/aux.txt", s / "device.zip");
          SetArgument(a, "--payload", Utf8(s / "device.zip"));
        },
-       "the launcher would refuse the name 'docs/aux.txt': it would leave the launcher's workspace or name a device"},
+       "the launcher would refuse the name 'docs/aux.txt': its part 'aux.txt' names a device"},
       {"archive entries that differ in letter case only",
        [](const ScratchFolder& s, Args* a) {
          WriteHostileZip(s, "SETUP.EXE", s / "case.zip");
@@ -243,7 +233,7 @@ TEST(Refusals, EachRefusalIsOneLineAndWritesNothing) {
          MakeInstallerFolder(s / "payload");
          WriteFile(s / "payload/docs/NUL.txt", "x");
        },
-       "the launcher would refuse the name 'docs/NUL.txt': it would leave the launcher's workspace or name a device"},
+       "the launcher would refuse the name 'docs/NUL.txt': its part 'NUL.txt' names a device"},
       {"names that differ in letter case only",
        [](const ScratchFolder& s, Args*) {
          MakeInstallerFolder(s / "payload");
@@ -331,6 +321,9 @@ TEST(Refusals, WrongUsageShowsTheUsage) {
       {"--payload", "x", "--stub", "y", "-o", "z", "--level", "12"},
       {"--list"},
       {"--bogus"},
+      {"--payload", "x", "--stub", "y", "-o", "z", "--payload", "w"},
+      {"--payload", "x", "--stub", "y", "-o", "z", "--output", "w"},
+      {"--payload", "x", "--stub", "y", "-o", "z", "--copyright", "C"},
   };
   for (const auto& args : cases) {
     const PackRun run = RunPacker(args);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "splash/jpeg_check.h"
+#include "support/jpeg_check.h"
 #include "splash/screen_dpi.h"
 #include "splash/jpeg_decode.h"
 

@@ -1,4 +1,4 @@
-#include "splash/jpeg_check.h"
+#include "support/jpeg_check.h"
 
 namespace {
 
