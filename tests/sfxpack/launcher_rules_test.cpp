@@ -287,7 +287,7 @@ TEST(LauncherRules, AnOptionGivenTwiceIsRefused) {
   }
 }
 
-// A file 12 folders deep, the last two past the warning's length (kept
+// A file 12 folders deep, the last three past the warning's length (kept
 // short enough for a Windows test's own temporary folder): one warning,
 // for the file.
 TEST(LauncherRules, ADeepFileIsOneWarning) {
@@ -299,7 +299,7 @@ TEST(LauncherRules, ADeepFileIsOneWarning) {
   const PackRun run = RunPacker(PackArgs(scratch / "payload", scratch / "out.exe"));
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.err, "sfxpack: warning: the name '" + path + "f.txt' is 161 characters long; under a temporary "
-                     "folder of 100 characters the launcher could not unpack it (132 fit)\n");
+                     "folder of 100 characters the launcher could not unpack it (126 fit)\n");
 }
 
 }  // namespace
