@@ -150,14 +150,25 @@ int FakeVerify(SignatureRound* round) {
 }
 // The real wait on the worker, with no window messages: a check that
 // returns at once ends it. While a check blocks, each slice of the wait
-// passes in virtual time only.
+// passes in virtual time only, but only once the blocking check has begun:
+// a round before it (one that returns at once) may not have been scheduled
+// yet on a loaded machine, and its slices must not pass the stage's bound.
 HANDLE LetCheckGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE CheckStarted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 DWORD WINAPI FakeWait(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, DWORD) {
   if (S->checkBlocks && S->releaseAfterStageMs && S->nowMs - S->stageStartMs >= S->releaseAfterStageMs) {
     SetEvent(LetCheckGo);
     S->checkBlocks = false;
   }
-  const DWORD woke = WaitForMultipleObjects(count, handles, all, S->checkBlocks ? 0 : 10000);
+  DWORD woke;
+  if (S->checkBlocks && count < MAXIMUM_WAIT_OBJECTS) {
+    std::vector<HANDLE> awaited(handles, handles + count);
+    awaited.push_back(CheckStarted);
+    woke = WaitForMultipleObjects(count + 1, awaited.data(), FALSE, 10000);
+    if (woke == WAIT_OBJECT_0 + count) woke = WaitForMultipleObjects(count, handles, all, 0);
+  } else {
+    woke = WaitForMultipleObjects(count, handles, all, S->checkBlocks ? 0 : 10000);
+  }
   if (woke == WAIT_TIMEOUT) {
     S->nowMs += ms;
     S->Note(L"wait " + std::to_wstring(ms));
@@ -167,7 +178,6 @@ DWORD WINAPI FakeWait(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, DW
 // A check that blocks until it is let go (never during a run), as a call
 // of the trust service does behind a proxy that drops traffic. It touches
 // nothing of the test's, which may be gone by the time it is let go.
-HANDLE CheckStarted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 int BlockingVerify(SignatureRound*) {
   SetEvent(CheckStarted);
   WaitForSingleObject(LetCheckGo, INFINITE);
@@ -362,6 +372,7 @@ TEST_F(Sequence, ACheckThatBlocksEndsTheStageAtTheBoundWhileTheWindowIsServed) {
   // The check would return (verified) after 90 s; the stage ends at 60 s
   // with the usual failure, the check still running.
   ResetEvent(LetCheckGo);
+  ResetEvent(CheckStarted);
   Stages.verifyFileSignature = BlockingVerify;
   script_.checkBlocks = true;
   ASSERT_EQ(Run(), 0);
@@ -450,6 +461,7 @@ TEST_F(Sequence, ANetworkRoundCutByTheBoundIsGivenTimeToEndBeforeTheCleanUp) {
   // The cache-only round finds no trusted root at once; the next, with the
   // network, blocks past the bound, and ends two seconds into the clean-up.
   ResetEvent(LetCheckGo);
+  ResetEvent(CheckStarted);
   Stages.verifyFileSignature = RootThenBlockingNetwork;
   script_.checkBlocks = true;
   script_.releaseAfterStageMs = 62000;
