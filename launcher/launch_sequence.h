@@ -17,7 +17,7 @@ extern HINSTANCE ModuleInstance;
 // in for any of them. Stages holds the real ones unless a test swaps them.
 struct SequenceStages {
   int (*createSplashWindow)(HINSTANCE module);
-  int (*prepareWorkspace)(wchar_t* scratch, wchar_t* workspace);
+  int (*prepareWorkspace)(wchar_t* scratch, wchar_t* workspace, TakenWorkspaceNames* taken);
   int (*grantWorkspaceAccess)(const wchar_t* folder);
   int (*extractPayload)(HINSTANCE module, const wchar_t* folder, const ExtractProgress* progress);
   bool (*locateInstaller)(const wchar_t* workspace, wchar_t* scratch, wchar_t* installer);

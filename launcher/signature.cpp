@@ -10,6 +10,15 @@ static_assert(kTrustCacheOnly == WTD_CACHE_ONLY_URL_RETRIEVAL, "the cache-only p
 namespace {
 
 using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
+using ProvDataFromStateFn = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
+using ProvSignerFromChainFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
+using ProvCertFromChainFn = CRYPT_PROVIDER_CERT*(WINAPI*)(CRYPT_PROVIDER_SGNR*, DWORD);
+using CertGetNameStringFn = DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
+
+template <typename Fn>
+Fn Procedure(HMODULE module, const char* name) {
+  return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
 
 // wintrust.dll is not one of the system's known DLLs, so importing it would
 // let a wintrust.dll lying beside the launcher (say, in a Downloads folder)
@@ -22,11 +31,52 @@ WinVerifyTrustFn LoadWinVerifyTrust() {
   static bool tried = false;
   if (tried) return verify;
   tried = true;
-  HMODULE module = LoadSystemLibrary(L"wintrust.dll");
-  if (!module) return nullptr;
-  verify = reinterpret_cast<WinVerifyTrustFn>(
-      reinterpret_cast<void*>(GetProcAddress(module, "WinVerifyTrust")));
+  verify = Procedure<WinVerifyTrustFn>(LoadSystemLibrary(L"wintrust.dll"), "WinVerifyTrust");
   return verify;
+}
+
+// The functions that read the signer from the state a verify call keeps:
+// wintrust's helpers and crypt32's name formatting, crypt32 loaded from the
+// system folder for the same reason as wintrust. Loaded once, on first use,
+// under the same one-check-at-a-time rule; any of them missing leaves the
+// signer unread.
+struct SignerReaders {
+  ProvDataFromStateFn provData;
+  ProvSignerFromChainFn provSigner;
+  ProvCertFromChainFn provCert;
+  CertGetNameStringFn nameString;
+};
+
+const SignerReaders* LoadSignerReaders() {
+  static SignerReaders readers = {};
+  static bool tried = false;
+  if (!tried) {
+    tried = true;
+    const HMODULE trust = LoadSystemLibrary(L"wintrust.dll");
+    const HMODULE crypt = LoadSystemLibrary(L"crypt32.dll");
+    readers.provData = Procedure<ProvDataFromStateFn>(trust, "WTHelperProvDataFromStateData");
+    readers.provSigner = Procedure<ProvSignerFromChainFn>(trust, "WTHelperGetProvSignerFromChain");
+    readers.provCert = Procedure<ProvCertFromChainFn>(trust, "WTHelperGetProvCertFromChain");
+    readers.nameString = Procedure<CertGetNameStringFn>(crypt, "CertGetNameStringW");
+  }
+  if (!readers.provData || !readers.provSigner || !readers.provCert || !readers.nameString) return nullptr;
+  return &readers;
+}
+
+// The subject of the first signer's certificate, read from the state the
+// verify call keeps, into signer (kSignerUnits); empty when there is none.
+void ReadSigner(HANDLE state, wchar_t* signer) {
+  signer[0] = L'\0';
+  const SignerReaders* readers = state ? LoadSignerReaders() : nullptr;
+  if (!readers) return;
+  CRYPT_PROVIDER_DATA* data = readers->provData(state);
+  CRYPT_PROVIDER_SGNR* first = data ? readers->provSigner(data, 0, FALSE, 0) : nullptr;
+  CRYPT_PROVIDER_CERT* cert = first ? readers->provCert(first, 0) : nullptr;
+  if (!cert || !cert->pCert) return;
+  DWORD form = CERT_X500_NAME_STR;
+  if (readers->nameString(cert->pCert, CERT_NAME_RDN_TYPE, 0, &form, signer, kSignerUnits) <= 1)
+    signer[0] = L'\0';
+  signer[kSignerUnits - 1] = L'\0';
 }
 
 }  // namespace
@@ -56,13 +106,14 @@ bool ChainNeedsNetwork(LONG trustResult) {
 }
 
 int VerifyFileSignature(const wchar_t* path) {
-  SignatureRound round = {path, nullptr, 0, 0};
+  SignatureRound round = {path, nullptr, 0, 0, {}};
   return VerifyFileSignature(&round);
 }
 
 int VerifyFileSignature(SignatureRound* round) {
   if (!round) return kSignatureFailed;
   round->trustResult = TRUST_E_PROVIDER_UNKNOWN;
+  round->signer[0] = L'\0';
   WinVerifyTrustFn verify = LoadWinVerifyTrust();
   if (!verify || !round->path) return kSignatureFailed;
 
@@ -86,6 +137,7 @@ int VerifyFileSignature(SignatureRound* round) {
   const LONG result = verify(nullptr, &action, &data);
   const int mapped = MapTrustResult(result, GetLastError());
   round->trustResult = result;
+  ReadSigner(data.hWVTStateData, round->signer);
 
   // The verify call keeps state for a later close; release it whatever the
   // outcome was.

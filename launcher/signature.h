@@ -20,6 +20,9 @@ constexpr int kSignatureNotTrusted = -3;
 // firewalled or proxy-only machine one call can block for tens of seconds.
 constexpr DWORD kTrustCacheOnly = 0x00001000;
 
+// Units of SignatureRound::signer, its terminator included.
+constexpr DWORD kSignerUnits = 256;
+
 // One round of the signature check: what it is given, and what the trust
 // service answered.
 struct SignatureRound {
@@ -31,6 +34,10 @@ struct SignatureRound {
   HANDLE file;
   DWORD providerFlags;  // kTrustCacheOnly, or 0 once the network may be used
   LONG trustResult;     // set by the check: WinVerifyTrust's own result
+  // Set by the check: the subject of the first signer's certificate
+  // ("CN=..., O=..."), cut to fit; empty when there is none or it cannot be
+  // read.
+  wchar_t signer[kSignerUnits];
 };
 
 // Verifies the Authenticode signature of round's file through the trust
@@ -39,7 +46,8 @@ struct SignatureRound {
 // failure (the trust service missing included), -2 signer explicitly
 // distrusted or the outcome forbidden by the local security settings, -3
 // subject not trusted; round->trustResult gets the raw result
-// (TRUST_E_PROVIDER_UNKNOWN when the service is missing).
+// (TRUST_E_PROVIDER_UNKNOWN when the service is missing) and round->signer
+// the signer's subject, read before the call's state is released.
 int VerifyFileSignature(SignatureRound* round);
 
 // The same for the file at path, opened by the check, network allowed.
@@ -68,7 +76,7 @@ constexpr DWORD kSignatureWaitSliceMs = 250;
 // the worker's thread handle (owned by the caller), so that the caller can
 // give it time to end before it removes what the worker reads. Otherwise
 // returns what check returned (kSignatureFailed when it faulted), with
-// round->trustResult set from the check. round->file is taken over on
+// round->trustResult and round->signer set from the check. round->file is taken over on
 // every road: closed once the check is over. Without a thread the check
 // runs on the calling thread.
 int RunSignatureCheck(int (*check)(SignatureRound* round), SignatureRound* round,

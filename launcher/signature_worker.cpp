@@ -30,6 +30,13 @@ SignatureJob* NewJob(int (*check)(SignatureRound*), const SignatureRound& round)
   return job;
 }
 
+// What the check set in the job's round, into the caller's.
+void CopyRoundResult(const SignatureJob* job, SignatureRound* round) {
+  round->trustResult = job->round.trustResult;
+  CopyMemory(round->signer, job->round.signer, sizeof(round->signer));
+  round->signer[kSignerUnits - 1] = L'\0';
+}
+
 void LetGo(SignatureJob* job) {
   if (InterlockedDecrement(&job->holders) == 0) HeapFree(GetProcessHeap(), 0, job);
 }
@@ -85,7 +92,7 @@ int RunSignatureCheck(int (*check)(SignatureRound*), SignatureRound* round,
   HandleOwner worker(CreateThread(nullptr, 0, SignatureWorker, job, 0, nullptr));
   if (!worker.h) {
     const int result = GuardedCheck(job);
-    round->trustResult = job->round.trustResult;
+    CopyRoundResult(job, round);
     HeapFree(GetProcessHeap(), 0, job);
     return result;
   }
@@ -93,7 +100,7 @@ int RunSignatureCheck(int (*check)(SignatureRound*), SignatureRound* round,
   for (;;) {
     if (WaitOneSlice(worker.h, &wakeMask)) {
       const int result = job->result;
-      round->trustResult = job->round.trustResult;
+      CopyRoundResult(job, round);
       LetGo(job);
       return result;
     }

@@ -19,6 +19,13 @@ constexpr int kWorkspaceSuffixDigits = 8;
 // (the packer's name budget counts it, and its closing separator).
 constexpr int kWorkspaceNameUnits = 15 + 8 + 1 + kWorkspaceSuffixDigits;
 
+// The names PrepareWorkspace found taken already, in the order it tried
+// them, each a bare folder name; at most one per candidate.
+struct TakenWorkspaceNames {
+  int count;
+  wchar_t names[kWorkspaceNameCandidates][kWorkspaceNameUnits + 1];
+};
+
 // Makes the folder "_qln_setup_sfx_%08x" (the process identifier) in the
 // temporary directory, or in "C:\TEMP\" when there is none. Both buffers hold
 // 276 units. On return workspace holds the folder's path and scratch that
@@ -30,7 +37,8 @@ constexpr int kWorkspaceNameUnits = 15 + 8 + 1 + kWorkspaceSuffixDigits;
 // Returns 1 when a folder was made anew by this call, 0 when none could be
 // (every name taken, a path that does not fit, no access list): both
 // buffers are then empty, and the caller must not use or remove anything.
-int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace);
+// Either way taken (when not null) lists every name that was found taken.
+int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace, TakenWorkspaceNames* taken);
 
 // The trustees of the workspace's access list. The SIDs are owned here.
 struct WorkspaceTrustees {

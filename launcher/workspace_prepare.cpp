@@ -11,18 +11,20 @@ bool NameIsTaken(DWORD error) {
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || error == ERROR_ACCESS_DENIED;
 }
 
+constexpr size_t kCandidateNameUnits = kWorkspaceNameUnits + 1;
+
 // Writes the path of candidate number `candidate` into workspace: the
-// temporary directory joined with the folder name, the name carrying a
-// random suffix after the first. False when the path does not fit or no
-// random suffix could be drawn.
-bool FormatCandidate(wchar_t* workspace, const wchar_t* tempPath, DWORD processId, int candidate) {
+// temporary directory joined with the folder name (also left in name,
+// kCandidateNameUnits), the name carrying a random suffix after the first.
+// False when the path does not fit or no random suffix could be drawn.
+bool FormatCandidate(wchar_t* workspace, wchar_t* name, const wchar_t* tempPath, DWORD processId,
+                     int candidate) {
   static_assert(kWorkspaceSuffixDigits == 2 * sizeof(DWORD), "one DWORD of random bits");
-  wchar_t name[48];
   DWORD suffix = 0;
   if (candidate == 0)
-    StrFormatBounded(name, 48, L"_qln_setup_sfx_%08x", processId);
+    StrFormatBounded(name, kCandidateNameUnits, L"_qln_setup_sfx_%08x", processId);
   else if (Hooks.genRandom(&suffix, sizeof(suffix)))
-    StrFormatBounded(name, 48, L"_qln_setup_sfx_%08x_%08x", processId, suffix);
+    StrFormatBounded(name, kCandidateNameUnits, L"_qln_setup_sfx_%08x_%08x", processId, suffix);
   else
     return false;
   StrCopyBounded(workspace, kWidePathCapacity, tempPath);
@@ -34,7 +36,8 @@ bool FormatCandidate(wchar_t* workspace, const wchar_t* tempPath, DWORD processI
 
 }  // namespace
 
-int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace) {
+int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace, TakenWorkspaceNames* taken) {
+  if (taken) taken->count = 0;
   if (!scratch || !workspace) return 0;
   // A temporary path that does not fit leaves the buffer unwritten; the
   // fixed folder is used then as when there is none.
@@ -54,7 +57,8 @@ int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace) {
   // while it is cleared) into deleting any file on the machine. The next
   // name is tried instead.
   for (int candidate = 0; candidate < kWorkspaceNameCandidates; ++candidate) {
-    if (!FormatCandidate(workspace, tempPath, processId, candidate)) break;
+    wchar_t name[kCandidateNameUnits];
+    if (!FormatCandidate(workspace, name, tempPath, processId, candidate)) break;
     CreateParentDirectories(workspace);
     // The folder is made with its protected access list (and, when
     // elevated, its label) in the same call: no other user or lower process
@@ -68,6 +72,7 @@ int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace) {
       return 1;
     }
     if (!NameIsTaken(GetLastError())) break;
+    if (taken) StrCopyBounded(taken->names[taken->count++], kCandidateNameUnits, name);
   }
   workspace[0] = L'\0';
   scratch[0] = L'\0';

@@ -651,6 +651,12 @@ TEST(LauncherE2E, PlantedWorkspaceNamesAreLeftUntouchedAndARandomNameUsed) {
   EXPECT_EQ(run.report.find("planted"), std::string::npos);
   EXPECT_FALSE(Exists(Wide(folder))) << "the launcher's own folder was left";
   EXPECT_NE(run.LogLine("workspace: " + folder), "") << run.log;
+  // Of those, only the first is a name the launcher tries: the one it
+  // found taken.
+  EXPECT_NE(run.LogLine("workspace: 1 name taken already, left untouched: " +
+                        Narrow(WorkspaceName(launcher, 0).substr(TempFolder().size())) + "\r\n"),
+            "")
+      << run.log;
   for (int n = 0; n < kPredictable; ++n) {
     EXPECT_TRUE(PlantedFolderUnchanged(WorkspaceName(launcher, n))) << "planted folder " << n << " was changed";
     test_tree::Wipe(WorkspaceName(launcher, n));

@@ -618,7 +618,7 @@ int MakeWindow(HINSTANCE) {
                                  nullptr, nullptr, nullptr);
   return SplashWindow != nullptr;
 }
-int UseFolder(wchar_t*, wchar_t* workspace) {
+int UseFolder(wchar_t*, wchar_t* workspace, TakenWorkspaceNames*) {
   lstrcpyW(workspace, R->folder.c_str());
   return 1;
 }

@@ -90,7 +90,7 @@ int FakeCreateWindow(HINSTANCE) {
                                  nullptr, nullptr, nullptr);
   return SplashWindow != nullptr;
 }
-int FakePrepare(wchar_t*, wchar_t* workspace) {
+int FakePrepare(wchar_t*, wchar_t* workspace, TakenWorkspaceNames*) {
   S->Note(L"prepare");
   lstrcpyW(workspace, S->folder.c_str());
   return S->prepareOk;

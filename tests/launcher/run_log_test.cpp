@@ -227,6 +227,9 @@ struct World {
   DWORD startError = ERROR_SHARING_VIOLATION;
   int verifyAfterRounds = 1;
   int rounds = 0;
+  std::wstring signer;       // the subject a verified round reads
+  std::vector<std::wstring> taken;  // workspace names found taken
+  bool prepareFails = false;
 };
 World* W = nullptr;
 
@@ -245,9 +248,12 @@ int FakeCreateWindow(HINSTANCE) {
                                  nullptr, nullptr);
   return SplashWindow != nullptr;
 }
-int FakePrepare(wchar_t*, wchar_t* workspace) {
-  lstrcpyW(workspace, W->folder.c_str());
-  return 1;
+// Finds W->taken taken already; makes W->folder unless W->prepareFails.
+int FakePrepare(wchar_t*, wchar_t* workspace, TakenWorkspaceNames* taken) {
+  taken->count = 0;
+  for (const std::wstring& name : W->taken) lstrcpynW(taken->names[taken->count++], name.c_str(), kWorkspaceNameUnits + 1);
+  lstrcpyW(workspace, W->prepareFails ? L"" : W->folder.c_str());
+  return W->prepareFails ? 0 : 1;
 }
 int FakeGrant(const wchar_t*) { return 1; }
 // Plays a package of W->entries entries, each of W->entryBytes bytes, 1 ms
@@ -281,6 +287,7 @@ int FakeVerify(SignatureRound* round) {
   ++W->rounds;
   const bool verified = W->rounds >= W->verifyAfterRounds;
   round->trustResult = verified ? 0 : static_cast<LONG>(0x800B0100);  // TRUST_E_NOSIGNATURE
+  lstrcpynW(round->signer, verified ? W->signer.c_str() : L"", kSignerUnits);
   return verified ? 1 : 0;
 }
 DWORD WINAPI FakeWait(DWORD count, const HANDLE* handles, BOOL all, DWORD, DWORD) {
@@ -441,6 +448,61 @@ TEST_F(LoggedRun, StartFailuresGiveTheFirstAndLastErrorAndTheirCount) {
     EXPECT_EQ(Text(lines_.back()).compare(0, 11, "exit: code "), 0);
     if (SplashWindow) DestroyWindow(SplashWindow);
   }
+}
+
+TEST_F(LoggedRun, TheWorkspaceLinesListEveryNameTakenAlready) {
+  std::vector<std::wstring> all;
+  std::string allText;
+  for (int n = 0; n < kWorkspaceNameCandidates; ++n) {
+    wchar_t name[kWorkspaceNameUnits + 1];
+    swprintf(name, kWorkspaceNameUnits + 1, n ? L"_qln_setup_sfx_0000abcd_%08x" : L"_qln_setup_sfx_0000abcd",
+             0x5eed0000 + n);
+    all.push_back(name);
+    allText += (n ? ", " : "") + std::string(name, name + lstrlenW(name));
+  }
+  struct Case {
+    const char* name;
+    std::vector<std::wstring> taken;
+    bool fails;
+    std::string line;  // empty: no line of names taken
+  } cases[] = {
+      {"none taken", {}, false, ""},
+      {"the first taken", {all[0]}, false, "workspace: 1 name taken already, left untouched: _qln_setup_sfx_0000abcd"},
+      {"every name taken", all, true, "workspace: 16 names taken already, left untouched: " + allText},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    world_.taken = c.taken;
+    world_.prepareFails = c.fails;
+    world_.rounds = 0;
+    DeleteFileW(world_.logPath.c_str());
+    const int code = Run();
+    EXPECT_EQ(code, c.fails ? -99 : 7);
+    if (c.line.empty()) EXPECT_FALSE(Has("taken already")) << Dump(lines_);
+    else EXPECT_TRUE(HasLine(lines_, c.line)) << Dump(lines_);
+    EXPECT_EQ(Has("workspace: no folder could be made anew"), c.fails) << Dump(lines_);
+    EXPECT_EQ(Has("workspace: " + std::string(world_.folder.begin(), world_.folder.end())), !c.fails)
+        << Dump(lines_);
+    if (SplashWindow) DestroyWindow(SplashWindow);
+  }
+}
+
+TEST_F(LoggedRun, ARoundThatReadsTheSignerNamesIt) {
+  world_.verifyAfterRounds = 2;
+  world_.signer = L"CN=Quillane Test Signing, O=Qu\u00e9bec";
+  EXPECT_EQ(Run(), 7);
+  std::string first, second;
+  for (const std::string& line : lines_) {
+    if (line.find("signature: round 1 ") != std::string::npos) first = line;
+    if (line.find("signature: round 2 ") != std::string::npos) second = line;
+  }
+  EXPECT_NE(first, "") << Dump(lines_);
+  EXPECT_EQ(first.find("signer"), std::string::npos) << "a round that read no signer names one";
+  EXPECT_NE(second.find("verified; WinVerifyTrust 0x00000000 (verified), 20 ms; signer \"CN=Quillane Test "
+                        "Signing, O=Qu\xc3\xa9"
+                        "bec\""),
+            std::string::npos)
+      << Dump(lines_);
 }
 
 TEST_F(LoggedRun, AFailureNobodySeesGoesToTheEventLogOnce) {

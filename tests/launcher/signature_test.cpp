@@ -56,7 +56,7 @@ TEST(VerifyFileSignature, TheHeldFileIsVerifiedNotTheFileItsPathNames) {
       ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &copy, 0, FALSE,
                                   DUPLICATE_SAME_ACCESS));
       const std::wstring named = Fixture(c.named);
-      SignatureRound round = {named.c_str(), copy, c.flags, 12345};
+      SignatureRound round = {named.c_str(), copy, c.flags, 12345, {}};
       const int result = VerifyFileSignature(&round);
       EXPECT_EQ(result < 0 ? kSignatureFailed : result, c.expected) << "round " << i;
       EXPECT_EQ(round.trustResult == 0, c.expected == kSignatureVerified) << std::hex << round.trustResult;
@@ -64,6 +64,37 @@ TEST(VerifyFileSignature, TheHeldFileIsVerifiedNotTheFileItsPathNames) {
     }
     CloseHandle(held);
   }
+}
+
+TEST(VerifyFileSignature, TheRoundGetsTheSignersSubjectWhenThereIsOne) {
+  struct Case {
+    const wchar_t* file;
+    const wchar_t* signer;  // a part of the subject; null: none
+  } cases[] = {
+      {L"signed.exe", L"CN=Quillane Test Signing"},
+      {L"unsigned.exe", nullptr},
+      {L"no-such-file.exe", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.file)));
+    const std::wstring path = Fixture(c.file);
+    SignatureRound round = {path.c_str(), nullptr, kTrustCacheOnly, 0, {}};
+    lstrcpyW(round.signer, L"left from before");
+    VerifyFileSignature(&round);
+    if (c.signer) EXPECT_NE(std::wstring(round.signer).find(c.signer), std::wstring::npos)
+        << testing::PrintToString(std::wstring(round.signer));
+    else EXPECT_STREQ(round.signer, L"");
+  }
+  // Through the worker, from a held file's duplicate.
+  HANDLE held = OpenHeld(Fixture(L"signed.exe"));
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  HANDLE copy = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS));
+  const std::wstring path = Fixture(L"signed.exe");
+  SignatureRound round = {path.c_str(), copy, kTrustCacheOnly, 0, {}};
+  EXPECT_EQ(RunSignatureCheck(VerifyFileSignature, &round, nullptr, nullptr, nullptr), kSignatureVerified);
+  EXPECT_NE(std::wstring(round.signer).find(L"CN=Quillane Test Signing"), std::wstring::npos);
+  CloseHandle(held);
 }
 
 TEST(ChainNeedsNetwork, OnlyAChainTheLocalStoresCannotBuild) {

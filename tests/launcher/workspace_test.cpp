@@ -38,11 +38,19 @@ struct Prepared {
   wchar_t scratch[kWidePathCapacity] = {};
   wchar_t workspace[kWidePathCapacity] = {};
   int result = -1;
+  std::vector<std::wstring> taken;  // the names reported taken, as paths
 };
 
 Prepared Prepare() {
   Prepared p;
-  p.result = PrepareWorkspace(p.scratch, p.workspace);
+  TakenWorkspaceNames taken;
+  taken.count = -1;
+  p.result = PrepareWorkspace(p.scratch, p.workspace, &taken);
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  for (int n = 0; n < taken.count; ++n) p.taken.push_back(temp + std::wstring(taken.names[n]));
+  EXPECT_GE(taken.count, 0);
+  EXPECT_LE(taken.count, kWorkspaceNameCandidates);
   return p;
 }
 
@@ -55,6 +63,7 @@ class WorkspaceTest : public ::testing::Test {
 TEST_F(WorkspaceTest, MakesTheFolderNamedAfterTheProcess) {
   Prepared p = Prepare();
   EXPECT_EQ(p.result, 1);
+  EXPECT_TRUE(p.taken.empty());
   EXPECT_EQ(std::wstring(p.workspace), ExpectedWorkspace());
   EXPECT_EQ(std::wstring(p.scratch), ExpectedWorkspace() + L"\\_unused.tmp");
   EXPECT_TRUE(IsFolder(p.workspace));
@@ -169,6 +178,8 @@ TEST_F(PlantedNames, WhatStandsUnderTheNameIsLeftAndTheNextNameTaken) {
     EXPECT_EQ(std::wstring(p.workspace), Candidate(c.taken));
     EXPECT_EQ(std::wstring(p.scratch), Candidate(c.taken) + L"\\_unused.tmp");
     EXPECT_TRUE(IsFolder(p.workspace));
+    ASSERT_EQ(p.taken.size(), size_t(c.taken));
+    for (int n = 0; n < c.taken; ++n) EXPECT_EQ(p.taken[n], Candidate(n));
     for (int n = 0; n < c.taken; ++n) {
       if (c.asFile) EXPECT_EQ(ReadBytes(Candidate(n)), "a file");
       else ExpectUntouched(Candidate(n));
@@ -204,6 +215,8 @@ TEST_F(PlantedNames, EveryNameTakenFailsAndTouchesNothing) {
   EXPECT_EQ(p.result, 0);
   EXPECT_STREQ(p.workspace, L"") << "a name that is not ours is never handed on";
   EXPECT_STREQ(p.scratch, L"");
+  ASSERT_EQ(p.taken.size(), size_t(kWorkspaceNameCandidates)) << "every name found taken is reported";
+  for (int n = 0; n < kWorkspaceNameCandidates; ++n) EXPECT_EQ(p.taken[n], Candidate(n));
   for (int n = 0; n < kWorkspaceNameCandidates; ++n) ExpectUntouched(Candidate(n));
   EXPECT_FALSE(Exists(Candidate(kWorkspaceNameCandidates))) << "more names tried than bounded";
 }
