@@ -411,7 +411,7 @@ class JobWait : public ::testing::Test {
   }
   // Waits until the report holds a line beginning with key.
   bool AwaitReport(const char* key) {
-    for (int i = 0; i < 200; ++i, Sleep(50))
+    for (int i = 0; i < 1200; ++i, Sleep(50))  // up to 60 s: a loaded machine starts a Wine process slowly
       if (!ReportedLines(ReadBytes(report_), key).empty()) return true;
     return false;
   }
