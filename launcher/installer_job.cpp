@@ -128,7 +128,7 @@ class ListingJudge {
   ListingJudge(const std::vector<ListedProcess>& listing, const WorkspacePlaces& places, DWORD self,
                DWORD now, WaitMemory* memory)
       : listing_(listing), places_(places), self_(self), now_(now), memory_(memory),
-        state_(listing.size(), kUnjudged) {}
+        state_(listing.size(), kUnjudged), reason_(listing.size(), kHoldsByImage) {}
 
   // True when process i holds the workspace (or may, while its image is
   // not known yet).
@@ -139,6 +139,7 @@ class ListingJudge {
     const ListedProcess& p = listing_[i];
     if (const JudgedProcess* known = Remembered(*memory_, p.id, p.created)) {
       state_[i] = known->holds ? kHolds : kFree;
+      reason_[i] = known->reason;
     } else if (p.id == self_) {
       state_[i] = kHolds;  // the launcher: the root of the installation
     } else if (p.image.empty()) {
@@ -151,10 +152,18 @@ class ListingJudge {
       state_[i] = holds ? kUnknown : kFree;
       return holds;  // judged again next time
     } else {
-      state_[i] = Judge(i) ? kHolds : kFree;
-      if (p.created) memory_->judged.push_back({p.id, p.created, state_[i] == kHolds});
+      state_[i] = Judge(i, &reason_[i]) ? kHolds : kFree;
+      if (p.created) memory_->judged.push_back({p.id, p.created, state_[i] == kHolds, reason_[i]});
     }
     return state_[i] != kFree;
+  }
+
+  // True, with the reason, when process i (judged by Holds) holds for
+  // certain: not the launcher, and not merely while its image is unknown.
+  bool HoldsForCertain(size_t i, HoldReason* reason) const {
+    if (state_[i] != kHolds || listing_[i].id == self_) return false;
+    *reason = reason_[i];
+    return true;
   }
 
   // The processes whose images stay unreadable and within their grace.
@@ -169,11 +178,18 @@ class ListingJudge {
  private:
   enum State { kUnjudged, kJudging, kHolds, kFree, kUnknown };
 
-  bool Judge(size_t i) {
+  bool Judge(size_t i, HoldReason* reason) {
     const ListedProcess& p = listing_[i];
-    if (LiesUnder(p.image, places_.workspace)) return true;
-    if (!p.inJob) return p.sameUser && CommandLineNamesWorkspace(p.commandLine, places_);
+    if (LiesUnder(p.image, places_.workspace)) {
+      *reason = kHoldsByImage;
+      return true;
+    }
+    if (!p.inJob) {
+      *reason = kHoldsByCommandLine;
+      return p.sameUser && CommandLineNamesWorkspace(p.commandLine, places_);
+    }
     if (!IsWorkingHost(p.image) && !LiesUnder(p.image, places_.temp)) return false;
+    *reason = kHoldsByDescent;
     return ParentHolds(p);
   }
 
@@ -204,8 +220,40 @@ class ListingJudge {
   const DWORD now_;
   WaitMemory* memory_;
   std::vector<State> state_;
+  std::vector<HoldReason> reason_;
   std::vector<DWORD> stillUnreadable_;
 };
+
+bool SameProcess(const WaitedProcess& waited, const ListedProcess& listed) {
+  return waited.id == listed.id && waited.created == listed.created;
+}
+
+// Brings memory->waited up to this listing and tells observer: a process
+// waited for that the listing no longer shows holding has ended; one that
+// holds for certain and is not waited for yet is seen. Ended first, so that
+// a reused id reads in order.
+void FollowWaitedProcesses(const std::vector<ListedProcess>& listing, const ListingJudge& judge, DWORD now,
+                           WaitMemory* memory, const WaitObserver* observer) {
+  HoldReason reason;
+  std::vector<WaitedProcess> still;
+  for (WaitedProcess& waited : memory->waited) {
+    bool holds = false;
+    for (size_t i = 0; i < listing.size() && !holds; ++i)
+      holds = SameProcess(waited, listing[i]) && judge.HoldsForCertain(i, &reason);
+    if (holds) still.push_back(std::move(waited));
+    else if (observer) observer->ended(observer->context, waited, now);
+  }
+  memory->waited.swap(still);
+  for (size_t i = 0; i < listing.size(); ++i) {
+    const ListedProcess& p = listing[i];
+    if (!judge.HoldsForCertain(i, &reason)) continue;
+    if (std::any_of(memory->waited.begin(), memory->waited.end(),
+                    [&p](const WaitedProcess& waited) { return SameProcess(waited, p); }))
+      continue;
+    memory->waited.push_back({p.id, p.created, now, reason, p.inJob, p.image});
+    if (observer) observer->seen(observer->context, memory->waited.back());
+  }
+}
 
 }  // namespace
 
@@ -215,8 +263,13 @@ HANDLE JoinInstallerJob() {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
   if (!SetInformationJobObject(job.h, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ||
-      !Hooks.assignProcessToJobObject(job.h, GetCurrentProcess()))
+      !Hooks.assignProcessToJobObject(job.h, GetCurrentProcess())) {
+    const DWORD error = GetLastError();  // kept across closing the job, for the caller's log
+    CloseHandle(job.h);
+    job.h = nullptr;
+    SetLastError(error);
     return nullptr;
+  }
   HANDLE joined = job.h;
   job.h = nullptr;
   return joined;
@@ -279,12 +332,13 @@ bool CommandLineNamesWorkspace(const std::wstring& commandLine, const WorkspaceP
 }
 
 bool ListingHoldsWorkspace(const std::vector<ListedProcess>& listing, const WorkspacePlaces& places,
-                           DWORD self, DWORD now, WaitMemory* memory) {
+                           DWORD self, DWORD now, WaitMemory* memory, const WaitObserver* observer) {
   ListingJudge judge(listing, places, self, now, memory);
   bool holds = false;
   for (size_t i = 0; i < listing.size(); ++i)
     if (judge.Holds(i) && listing[i].id != self) holds = true;
   judge.KeepUnreadable();
+  FollowWaitedProcesses(listing, judge, now, memory, observer);
   return holds;
 }
 
@@ -312,21 +366,26 @@ bool ListProcesses(HANDLE job, const WaitMemory& memory, std::vector<ListedProce
   return true;
 }
 
-bool JobHoldsWorkspace(HANDLE job, const WorkspacePlaces& places, WaitMemory* memory) {
+bool JobHoldsWorkspace(HANDLE job, const WorkspacePlaces& places, WaitMemory* memory,
+                       const WaitObserver* observer, bool* listed) {
   std::vector<ListedProcess> listing;
-  if (!ListProcesses(job, *memory, &listing)) return false;
-  return ListingHoldsWorkspace(listing, places, GetCurrentProcessId(), Hooks.tickCount(), memory);
+  const bool ok = ListProcesses(job, *memory, &listing);
+  if (listed) *listed = ok;
+  if (!ok) return false;
+  return ListingHoldsWorkspace(listing, places, GetCurrentProcessId(), Hooks.tickCount(), memory, observer);
 }
 
-void AwaitWorkspaceProcesses(HANDLE job, const wchar_t* workspace) {
-  if (!job || !workspace || !*workspace) return;
+WaitEnd AwaitWorkspaceProcesses(HANDLE job, const wchar_t* workspace, const WaitObserver* observer) {
+  if (!job || !workspace || !*workspace) return kWaitWithoutJob;
   wchar_t temp[MAX_PATH + 1] = {};
   const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
   WorkspacePlaces places;
   FindWorkspacePlaces(workspace, length && length <= MAX_PATH ? temp : nullptr, &places);
   WaitMemory memory;
-  while (JobHoldsWorkspace(job, places, &memory)) {
+  bool listed = true;
+  while (JobHoldsWorkspace(job, places, &memory, observer, &listed)) {
     Hooks.pumpMessages(250, true);
     Hooks.sleep(kJobPollMs);
   }
+  return listed ? kWaitNothingHolds : kWaitCannotList;
 }

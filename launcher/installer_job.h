@@ -26,7 +26,8 @@ constexpr DWORD kUnreadableImageGraceMs = 2000;
 // installed application as its last act, and the launcher's end must not end
 // it. Returns the job, owned by the caller (CloseHandle), or null when the
 // launcher cannot make or join one (on Windows 7 a process already inside a
-// job cannot join another): the caller then waits for the installer alone.
+// job cannot join another; GetLastError tells why): the caller then waits
+// for the installer alone.
 HANDLE JoinInstallerJob();
 
 // The places a process may run from and still need the workspace, in the
@@ -75,12 +76,20 @@ struct ListedProcess {
   std::wstring commandLine; // read for processes of the same user outside the job only
 };
 
+// Why a process holds the workspace.
+enum HoldReason {
+  kHoldsByImage,        // its image lies in the workspace
+  kHoldsByDescent,      // a host, or an image under the temporary folder, started from the installation
+  kHoldsByCommandLine,  // outside the job, of the launcher's user, its command line names the workspace
+};
+
 // A process judged by an earlier listing, kept so that its children can
 // still be judged after it ended.
 struct JudgedProcess {
   DWORD id;
   uint64_t created;
   bool holds;
+  HoldReason reason = kHoldsByImage;  // when it holds
 };
 
 // A process of the job whose image path could not be read, and since when
@@ -90,10 +99,33 @@ struct UnreadableImage {
   DWORD since;
 };
 
+// A process the wait waits for, from the first listing that found it
+// holding the workspace until the first that no longer shows it.
+struct WaitedProcess {
+  DWORD id;
+  uint64_t created;
+  DWORD since;  // tick count of the listing that first found it holding
+  HoldReason reason;
+  bool inJob;
+  std::wstring image;  // native form; empty when it could not be read
+};
+
+// Told of each process waited for twice: once when first found holding,
+// once when gone (now is the tick count of the listing that missed it).
+// A process whose image cannot be read yet is waited for during its grace
+// without being told: nearly every one is known by the next listing, and
+// most then hold nothing.
+struct WaitObserver {
+  void (*seen)(void* context, const WaitedProcess& process);
+  void (*ended)(void* context, const WaitedProcess& process, DWORD now);
+  void* context;
+};
+
 // What the wait keeps between listings.
 struct WaitMemory {
   std::vector<JudgedProcess> judged;
   std::vector<UnreadableImage> unreadable;
+  std::vector<WaitedProcess> waited;  // found holding, not yet gone
 };
 
 // Judges one listing. A process of the job holds the workspace when its
@@ -106,10 +138,11 @@ struct WaitMemory {
 // runs as the launcher's user and its command line names the workspace. A
 // process of the job whose image cannot be read holds for
 // kUnreadableImageGraceMs from the first listing that found it so (now is
-// the tick count). Verdicts are kept in memory. True when any process but
-// self holds.
+// the tick count). Verdicts are kept in memory, and so is each process
+// found holding until a listing no longer shows it; observer (may be null)
+// is told of both. True when any process but self holds.
 bool ListingHoldsWorkspace(const std::vector<ListedProcess>& listing, const WorkspacePlaces& places,
-                           DWORD self, DWORD now, WaitMemory* memory);
+                           DWORD self, DWORD now, WaitMemory* memory, const WaitObserver* observer = nullptr);
 
 // Lists every process once (ids, parents, creation times), marks those of
 // job, and reads what the judgement needs of the processes memory has not
@@ -123,13 +156,24 @@ bool ListingHoldsWorkspace(const std::vector<ListedProcess>& listing, const Work
 bool ListProcesses(HANDLE job, const WaitMemory& memory, std::vector<ListedProcess>* listing);
 
 // Lists and judges once. True when a process other than the launcher holds
-// the workspace.
-bool JobHoldsWorkspace(HANDLE job, const WorkspacePlaces& places, WaitMemory* memory);
+// the workspace. False too when nothing could be listed: *listed (may be
+// null) tells the two apart.
+bool JobHoldsWorkspace(HANDLE job, const WorkspacePlaces& places, WaitMemory* memory,
+                       const WaitObserver* observer = nullptr, bool* listed = nullptr);
+
+// How a wait ended.
+enum WaitEnd {
+  kWaitWithoutJob,     // no job or no workspace: nothing was listed
+  kWaitNothingHolds,   // a listing found nothing holding the workspace any more
+  kWaitCannotList,     // the processes could not be listed (any more)
+};
 
 // Waits, the window hidden and the queue pumped, while a process other than
 // the launcher holds the workspace at workspace; lists every kJobPollMs.
 // There is no time limit: the fault is removing files under processes that
 // still read them. Returns at once for a null job (no job could be made:
 // the installer was waited for alone, as on systems without nested jobs) or
-// when nothing can be listed.
-void AwaitWorkspaceProcesses(HANDLE job, const wchar_t* workspace);
+// when nothing can be listed. observer (may be null) is told of each
+// process waited for; of those still waited for when the listing fails,
+// no end is told.
+WaitEnd AwaitWorkspaceProcesses(HANDLE job, const wchar_t* workspace, const WaitObserver* observer = nullptr);

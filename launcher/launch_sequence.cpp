@@ -234,13 +234,9 @@ void CleanUpSetupRun(SetupRun* run) {
     run->workspaceToRemove = false;
     // What still resists after the wait and the retries (a file held by a
     // process outside the job) goes at the next restart, where allowed.
-    if (Stages.removeTree(run->workspace, 1000, nullptr, nullptr)) {
-      LogLine(&run->log, L"clean-up: workspace removed");
-    } else {
-      const int marked = MarkTreeForRemovalAtRestart(run->workspace);
-      LogLine(&run->log, L"clean-up: the workspace could not be removed whole; %d entr%s marked for removal at restart",
-              marked, marked == 1 ? L"y" : L"ies");
-    }
+    TreeLeftover leftover = {};
+    const bool removed = Stages.removeTree(run->workspace, 1000, nullptr, nullptr, &leftover) != 0;
+    LogCleanUp(&run->log, removed, leftover, removed ? -1 : MarkTreeForRemovalAtRestart(run->workspace));
   }
   if (run->windowToDestroy) {
     run->windowToDestroy = false;
@@ -318,6 +314,10 @@ int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
   // Whatever the installer starts from here on belongs to the job, so that
   // its second stages are seen after it exits.
   run->installerJob = JoinInstallerJob();
+  if (!run->installerJob)
+    LogLine(&run->log, L"start: no job could be made or joined (error %lu): what the installer leaves running "
+                       L"cannot be waited for",
+            GetLastError());
   DWORD outcome = 0;  // the installer's exit code, or the start's error
   StartAttempts attempts = {};
   const int result = Stages.handOverToInstaller(run->installer, commandLine, &run->verifiedFile,
@@ -326,10 +326,9 @@ int RunSetupSequence(SetupRun* run, const wchar_t* commandLine) {
   if (result) {
     run->installerExitCode = outcome;
     LogLine(&run->log, L"installer: ended with exit code %lu (0x%08lx)", outcome, outcome);
-    const DWORD waitStart = Hooks.tickCount();
-    AwaitWorkspaceProcesses(run->installerJob, run->workspace);
-    LogLine(&run->log, L"wait: nothing started from the installation holds the workspace any more, after %lu ms",
-            Hooks.tickCount() - waitStart);
+    WaitTally tally;
+    const WaitObserver observer = LoggingWaitObserver(&tally, &run->log);
+    LogWaitEnd(tally, AwaitWorkspaceProcesses(run->installerJob, run->workspace, &observer));
   } else {
     run->failureExitCode = ExitCodeForStartError(outcome);
     wchar_t text[240], cause[320];

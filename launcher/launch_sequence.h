@@ -24,7 +24,8 @@ struct SequenceStages {
   int (*verifyFileSignature)(SignatureRound* round);
   int (*handOverToInstaller)(const wchar_t* installer, const wchar_t* commandLine,
                              HANDLE* verifiedFile, DWORD* exitCode, StartAttempts* attempts);
-  int (*removeTree)(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter);
+  int (*removeTree)(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter,
+                    TreeLeftover* leftover);
   BOOL(WINAPI* destroyWindow)(HWND window);
 };
 

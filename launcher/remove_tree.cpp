@@ -20,7 +20,20 @@ struct RemoveJob {
   DWORD retries;  // budget / 50
   void* context;
   RemoveFilter filter;
+  std::wstring root;      // the plain spelling of the folder removed
+  TreeLeftover* leftover; // may be null
 };
+
+// Notes an entry that resisted of itself; error is the system's for its
+// last try, read right after it.
+void NoteResisting(const RemoveJob& job, const TreePath& entry, DWORD error) {
+  if (!job.leftover) return;
+  if (job.leftover->entries++ > 0) return;
+  job.leftover->error = error;
+  const wchar_t* below = entry.plain.c_str() + job.root.size();
+  while (*below == L'\\') ++below;
+  StrCopyBounded(job.leftover->first, kWidePathCapacity, below);  // cut to fit: it only names the entry
+}
 
 bool Exists(const std::wstring& path) { return QuietAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -72,25 +85,32 @@ bool FilterKeeps(const RemoveJob& job, const TreePath& entry) {
   return call.verdict == 0;
 }
 
-void DeleteResistingFile(const RemoveJob& job, const std::wstring& path) {
+// Deletes the file, retrying while it resists. True when it is gone,
+// whoever removed it; *error is the system's error of the last try.
+bool DeleteResistingFile(const RemoveJob& job, const std::wstring& path, DWORD* error) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileW(path.c_str())) return;
+  if (DeleteFileW(path.c_str())) return true;
+  *error = GetLastError();
   for (DWORD tries = 0; tries < job.retries && Exists(path); ++tries) {
     Sleep(50);
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(path.c_str())) return;
+    if (DeleteFileW(path.c_str())) return true;
+    *error = GetLastError();
   }
+  return !Exists(path);
 }
 
 // Removes the empty folder itself, retrying while it resists. True when it is
-// gone, whoever removed it.
-bool RemoveEmptyFolder(const RemoveJob& job, const std::wstring& path) {
+// gone, whoever removed it; *error is the system's error of the last try.
+bool RemoveEmptyFolder(const RemoveJob& job, const std::wstring& path, DWORD* error) {
   if (!Exists(path)) return true;
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only folder resists
   if (RemoveDirectoryW(path.c_str())) return true;
+  *error = GetLastError();
   for (DWORD tries = 0; tries < job.retries && Exists(path); ++tries) {
     Sleep(50);
     if (RemoveDirectoryW(path.c_str())) return true;
+    *error = GetLastError();
   }
   return !Exists(path);
 }
@@ -99,6 +119,8 @@ enum TreeResult { TreeRemoved, TreeKept, TreeFailed };
 
 TreeResult RemoveFolderTree(const RemoveJob& job, const TreePath& folder) {
   int kept = 0;
+  bool failedBelow = false;  // something in the folder stayed of itself, or below it
+  DWORD error = 0;
   WIN32_FIND_DATAW found;
   FindOwner search(FindFirstFileW((folder.system + L"\\*").c_str(), &found));
   if (search.ok()) {
@@ -114,8 +136,12 @@ TreeResult RemoveFolderTree(const RemoveJob& job, const TreePath& folder) {
       if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A junction or symbolic link: unlink it, never enter it.
         SetFileAttributesW(entry.system.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveEmptyFolder(job, entry.system);
-        else DeleteResistingFile(job, entry.system);
+        const bool gone = attributes & FILE_ATTRIBUTE_DIRECTORY ? RemoveEmptyFolder(job, entry.system, &error)
+                                                                : DeleteResistingFile(job, entry.system, &error);
+        if (!gone) {
+          NoteResisting(job, entry, error);
+          failedBelow = true;
+        }
       } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         TreeResult inner = RemoveFolderTree(job, entry);
         if (inner == TreeFailed) {
@@ -123,15 +149,19 @@ TreeResult RemoveFolderTree(const RemoveJob& job, const TreePath& folder) {
           // would repeat every retry below it, doubling the time per level.
           SetFileAttributesW(entry.system.c_str(), FILE_ATTRIBUTE_NORMAL);
           RemoveDirectoryW(entry.system.c_str());
+          failedBelow = true;  // the folder or something in it was noted
         }
         if (inner == TreeKept) ++kept;
-      } else {
-        DeleteResistingFile(job, entry.system);
+      } else if (!DeleteResistingFile(job, entry.system, &error)) {
+        NoteResisting(job, entry, error);
+        failedBelow = true;
       }
     } while (FindNextFileW(search.h, &found));
   }
   if (job.filter && kept > 0) return TreeKept;
-  return RemoveEmptyFolder(job, folder.system) ? TreeRemoved : TreeFailed;
+  if (RemoveEmptyFolder(job, folder.system, &error)) return TreeRemoved;
+  if (!failedBelow) NoteResisting(job, folder, error);
+  return TreeFailed;
 }
 
 // Moves the process out of the tree while it is removed, and back after.
@@ -198,7 +228,9 @@ int MarkTreeForRemovalAtRestart(const wchar_t* folder) {
   return marks.marked;
 }
 
-int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter) {
+int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter,
+               TreeLeftover* leftover) {
+  if (leftover) ZeroMemory(leftover, sizeof(*leftover));
   size_t length = 0;
   if (!folder || StrLengthBounded(folder, 0x7FFF, &length) != kStrOk || length < 3) return 0;
   TreePath root;
@@ -210,7 +242,12 @@ int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilte
   while (root.plain.size() > 3 && wcschr(L"\\/", root.plain.back())) root.plain.pop_back();
 
   CurrentDirectoryBracket away;
-  RemoveJob job{budgetMs / 50, context, filter};
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveEmptyFolder(job, root.system) ? 1 : 0;
+  RemoveJob job{budgetMs / 50, context, filter, root.plain, leftover};
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    DWORD error = 0;
+    if (RemoveEmptyFolder(job, root.system, &error)) return 1;
+    NoteResisting(job, root, error);
+    return 0;
+  }
   return RemoveFolderTree(job, root) == TreeFailed ? 0 : 1;
 }

@@ -400,6 +400,101 @@ void LogExtraction(RunLog* log, const ExtractionTally& tally, bool extracted) {
   LogFailure(log, cause);
 }
 
+namespace {
+
+const wchar_t* HoldReasonText(HoldReason reason) {
+  switch (reason) {
+    case kHoldsByImage: return L"its image lies in the workspace";
+    case kHoldsByDescent: return L"started from the installation, from the temporary folder or as a host";
+    case kHoldsByCommandLine: return L"outside the job, its command line names the workspace";
+  }
+  return L"unknown";
+}
+
+// The image's last part ("Setup.exe"), or a word for an unknown image.
+const wchar_t* ImageLeaf(const std::wstring& image) {
+  if (image.empty()) return L"image unknown";
+  const size_t slash = image.find_last_of(L"\\/");
+  return image.c_str() + (slash == std::wstring::npos ? 0 : slash + 1);
+}
+
+void OnProcessSeen(void* context, const WaitedProcess& process) {
+  auto* tally = static_cast<WaitTally*>(context);
+  ++tally->seen;
+  if (tally->named >= kRunLogWaitedProcesses) {
+    if (tally->seen == kRunLogWaitedProcesses + 1)
+      LogLine(tally->log, L"wait: more processes hold the workspace; they are counted, not named");
+    return;
+  }
+  tally->names[tally->named++] = {process.id, process.created};
+  LogLine(tally->log, L"wait: process %lu holds the workspace (%s%s): %s", process.id, HoldReasonText(process.reason),
+          process.inJob || process.reason == kHoldsByCommandLine ? L"" : L", outside the job", process.image.empty() ? L"image unknown" : process.image.c_str());
+}
+
+void OnProcessEnded(void* context, const WaitedProcess& process, DWORD now) {
+  auto* tally = static_cast<WaitTally*>(context);
+  ++tally->ended;
+  for (int i = 0; i < tally->named; ++i)
+    if (tally->names[i].id == process.id && tally->names[i].created == process.created) {
+      LogLine(tally->log, L"wait: process %lu (%s) ended after %lu ms", process.id, ImageLeaf(process.image),
+              now - process.since);
+      return;
+    }
+}
+
+}  // namespace
+
+WaitObserver LoggingWaitObserver(WaitTally* tally, RunLog* log) {
+  ZeroMemory(tally, sizeof(*tally));
+  tally->log = log;
+  tally->startTick = Hooks.tickCount();
+  return {OnProcessSeen, OnProcessEnded, tally};
+}
+
+void LogWaitEnd(const WaitTally& tally, WaitEnd end) {
+  const DWORD took = Hooks.tickCount() - tally.startTick;
+  switch (end) {
+    case kWaitWithoutJob:
+      LogLine(tally.log, L"wait: no job to list: only the installer was waited for");
+      return;
+    case kWaitNothingHolds:
+      LogLine(tally.log,
+              L"wait: nothing started from the installation holds the workspace any more, after %lu ms; %d "
+              L"process(es) waited for",
+              took, tally.seen);
+      return;
+    case kWaitCannotList:
+      LogLine(tally.log,
+              L"wait: the processes could not be listed any more after %lu ms; %d process(es) waited for, %d of "
+              L"them still holding the workspace",
+              took, tally.seen, tally.seen - tally.ended);
+      return;
+  }
+}
+
+void LogCleanUp(RunLog* log, bool removed, const TreeLeftover& leftover, int marked) {
+  if (removed) {
+    LogLine(log, L"clean-up: workspace removed");
+    return;
+  }
+  if (leftover.entries > 0) {
+    wchar_t text[240];
+    SystemErrorText(leftover.error, text, 240);
+    wchar_t first[kWidePathCapacity + 2];
+    if (leftover.first[0]) StrFormatBounded(first, kWidePathCapacity + 2, L"\"%s\"", leftover.first);
+    else StrCopyBounded(first, kWidePathCapacity + 2, L"the workspace folder itself");
+    LogLine(log, L"clean-up: the workspace could not be removed whole: %d %s %s, error %lu (%s)",
+            leftover.entries, leftover.entries == 1 ? L"entry stayed:" : L"entries stayed, the first", first,
+            leftover.error, text);
+  } else {
+    LogLine(log, L"clean-up: the workspace could not be removed whole");
+  }
+  if (marked > 0)
+    LogLine(log, L"clean-up: %d entr%s marked for removal at restart", marked, marked == 1 ? L"y" : L"ies");
+  else if (marked == 0)
+    LogLine(log, L"clean-up: nothing could be marked for removal at restart (only an administrator may mark)");
+}
+
 void LogFailure(RunLog* log, const wchar_t* text) {
   if (!log) return;
   StrCopyBounded(log->cause, kRunLogLineUnits, text);

@@ -18,6 +18,8 @@
 #include <cstdint>
 
 #include "launcher/handover.h"
+#include "launcher/installer_job.h"
+#include "launcher/workspace.h"
 #include "payload/extract_payload.h"
 #include "support/owners.h"
 #include "support/path_utils.h"
@@ -131,6 +133,41 @@ void LogExtraction(RunLog* log, const ExtractionTally& tally, bool extracted);
 // The start's line: how many attempts failed, the first and the last
 // failed attempt's error, and the installer's process id once started.
 void LogStartAttempts(RunLog* log, const StartAttempts& attempts, bool started);
+
+// The most processes of the wait after the installer that the log names
+// one by one (a line when found holding, a line when ended); the rest are
+// counted. 24 processes take about 12 KiB at most.
+constexpr int kRunLogWaitedProcesses = 24;
+
+// What the wait after the installer told the log.
+struct WaitTally {
+  RunLog* log;
+  DWORD startTick;
+  int seen;     // processes found holding
+  int ended;    // of those, ended
+  int named;    // of those, named in the log (the first kRunLogWaitedProcesses)
+  struct Named {
+    DWORD id;
+    uint64_t created;
+  } names[kRunLogWaitedProcesses];
+};
+
+// The observer that writes the wait's process lines into tally->log
+// (tally must outlive its use):
+//   "wait: process 812 holds the workspace (its image lies in the
+//    workspace): \Device\...\Setup.exe"
+//   "wait: process 812 (Setup.exe) ended after 4210 ms"
+WaitObserver LoggingWaitObserver(WaitTally* tally, RunLog* log);
+
+// The wait's last line: how it ended, after how long, how many processes
+// were waited for (and how many still held the workspace when they could
+// no longer be listed).
+void LogWaitEnd(const WaitTally& tally, WaitEnd end);
+
+// The clean-up's lines: the workspace removed; or how many entries stayed,
+// the first of them and the system's error for it, and how many entries
+// were marked for removal at restart (marked < 0: no marking was tried).
+void LogCleanUp(RunLog* log, bool removed, const TreeLeftover& leftover, int marked);
 
 // Notes text as the cause of the run's failure, and logs it.
 void LogFailure(RunLog* log, const wchar_t* text);

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include "support/owners.h"
+#include "support/path_utils.h"
 
 // Names the workspace may take: "_qln_setup_sfx_%08x" (the process
 // identifier), then, while names are taken, the same followed by "_" and
@@ -107,13 +108,28 @@ int MakeWorkspaceDescriptor(WorkspaceDescriptor* record);
 // keeps the entry and with it every folder that holds it.
 typedef int (*RemoveFilter)(const wchar_t* entryPath, void* context);
 
+// What stayed of a tree that could not be removed whole: the entries that
+// resisted of themselves (files, links, and folders that stayed with
+// nothing of theirs failing, such as one another process has open), not
+// the folders that only stayed because something in them did; and the
+// first of them, with the system's error for its last try.
+struct TreeLeftover {
+  int entries;
+  DWORD error;
+  // Its path below the folder ("bin\held.dll"), cut to fit; empty for the
+  // folder itself.
+  wchar_t first[kWidePathCapacity];
+};
+
 // Deletes folder with everything in it, retrying entries that resist for
 // about budgetMs each (50 ms apart). Links inside the tree are removed, never
 // followed; paths of any length are handled. Returns nonzero when the folder
 // is gone, or stays only because the filter kept an entry; 0 when the path is
 // not a usable folder (null, under 3 units, a file, missing, a volume's root)
-// or could not be removed.
-int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter);
+// or could not be removed. leftover (may be null) is zeroed, then tells
+// what resisted.
+int RemoveTree(const wchar_t* folder, DWORD budgetMs, void* context, RemoveFilter filter,
+               TreeLeftover* leftover = nullptr);
 
 // Marks folder and everything still in it for deletion at the next restart
 // (MOVEFILE_DELAY_UNTIL_REBOOT), files before the folders that hold them,

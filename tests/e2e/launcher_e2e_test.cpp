@@ -65,6 +65,16 @@ struct Outcome {
     const size_t begin = log.rfind('\n', at) + 1;
     return log.substr(begin, log.find("\r\n", at) - begin);
   }
+  // The texts of every log line holding part.
+  std::vector<std::string> LogLines(const std::string& part) const {
+    std::vector<std::string> lines;
+    for (size_t at = log.find(part); at != std::string::npos;) {
+      const size_t begin = log.rfind('\n', at) + 1, end = log.find("\r\n", at);
+      lines.push_back(log.substr(begin, end - begin));
+      at = end == std::string::npos ? end : log.find(part, end);
+    }
+    return lines;
+  }
   // The text of the last line, after its time.
   std::string LastLogLine() const {
     if (log.size() < 2) return std::string();
@@ -278,7 +288,9 @@ TEST(LauncherE2E, HappyRoadPassesTrimmedArgumentsAndTheExitCode) {
                            ", scaled for 96 DPI (the monitor's 96)", "workspace: ", "extraction: ", "installer: ",
                            "signature: round 1 (machine's stores only): verified; WinVerifyTrust 0x00000000 (verified)",
                            "signature: verified after 1 round(s)", "start: installer started, process id ",
-                           "installer: ended with exit code 3010", "wait: ", "clean-up: workspace removed"})
+                           "installer: ended with exit code 3010",
+                           "wait: nothing started from the installation holds the workspace any more, after ",
+                           "; 0 process(es) waited for", "clean-up: workspace removed"})
     EXPECT_NE(run.LogLine(part), "") << part << "\n" << run.log;
   EXPECT_NE(run.LogLine("workspace: " + Narrow(run.workspace)), "") << run.log;
   EXPECT_EQ(run.LastLogLine(), "exit: code 3010 (0x00000bc2)") << run.log;
@@ -401,10 +413,12 @@ TEST(LauncherE2E, SecondStagesRunningFromTheWorkspaceAreWaitedFor) {
     const wchar_t* arguments;
     DWORD exitCode;
     size_t stages;
+    const char* why;  // why the log says the last stage held the workspace
   } cases[] = {
-      {"a second stage beside the installer", L"bootstrap 1 beside 23 4000", 23, 1},
-      {"a chain of two stages", L"bootstrap 2 beside 24 4000", 24, 2},
-      {"a stage copied elsewhere under the temporary folder", L"bootstrap 1 temp 25 4000", 25, 1},
+      {"a second stage beside the installer", L"bootstrap 1 beside 23 4000", 23, 1, "(its image lies in the workspace): "},
+      {"a chain of two stages", L"bootstrap 2 beside 24 4000", 24, 2, "(its image lies in the workspace): "},
+      {"a stage copied elsewhere under the temporary folder", L"bootstrap 1 temp 25 4000", 25, 1,
+       "(started from the installation, from the temporary folder or as a host): "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -421,7 +435,16 @@ TEST(LauncherE2E, SecondStagesRunningFromTheWorkspaceAreWaitedFor) {
     EXPECT_TRUE(run.workspaceSeen);
     EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
     EXPECT_FALSE(run.shownAgainWhileInstallerRan);
+    // The log names each process waited for when found and when ended (a
+    // first stage of a chain may end before any listing finds it).
+    const std::vector<std::string> found = run.LogLines(" holds the workspace ("),
+                                   ended = run.LogLines(") ended after ");
+    EXPECT_GE(found.size(), 1u) << run.log;
+    EXPECT_EQ(ended.size(), found.size()) << run.log;
+    EXPECT_NE(run.LogLine(c.why), "") << run.log;
+    EXPECT_NE(run.LogLine(std::string("; ") + std::to_string(found.size()) + " process(es) waited for"), "") << run.log;
     printf("%s: %.1f s from start to exit\n", c.name, run.seconds);
+    if (c.stages > 1) printf("log of the chain of two stages:\n%s", run.log.c_str() + 3);
     fflush(stdout);
     for (const std::string& copy : ReportValues(run.report, "copy ")) DeleteFileW(Wide(copy).c_str());
   }
@@ -521,6 +544,11 @@ TEST(LauncherE2E, AStageThatLeftTheJobIsWaitedForWhileItsCommandLineNamesTheWork
   const DWORD outside = FirstId(run.report, "outside ");
   ASSERT_NE(outside, 0u) << run.report;
   EXPECT_FALSE(IsRunning(outside)) << "the launcher ended while the client still ran";
+  EXPECT_NE(run.LogLine("wait: process " + std::to_string(outside) +
+                        " holds the workspace (outside the job, its command line names the workspace): "),
+            "")
+      << run.log;
+  EXPECT_NE(run.LogLine("wait: process " + std::to_string(outside) + " ("), "") << run.log;
   EXPECT_GE(run.seconds, 4.0);
   EXPECT_FALSE(Exists(run.workspace)) << "workspace left behind";
   printf("a client outside the job running 4 s: launcher ended after %.1f s\n", run.seconds);

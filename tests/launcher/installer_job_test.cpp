@@ -304,6 +304,67 @@ TEST(ListingHoldsWorkspace, AnImageNotYetReadableHoldsForItsGraceOnly) {
   EXPECT_TRUE(memory.unreadable.empty());
 }
 
+// What an observer of the wait was told, one text per call:
+// "seen ID REASON in-job|outside", "ended ID MS".
+struct WaitEvents {
+  std::vector<std::string> events;
+  WaitObserver Observer() {
+    return {[](void* context, const WaitedProcess& p) {
+              static const char* const kReasons[] = {"image", "descent", "command-line"};
+              static_cast<WaitEvents*>(context)->events.push_back("seen " + std::to_string(p.id) + " " +
+                                                                  kReasons[p.reason] + (p.inJob ? " in-job" : " outside"));
+            },
+            [](void* context, const WaitedProcess& p, DWORD now) {
+              static_cast<WaitEvents*>(context)->events.push_back("ended " + std::to_string(p.id) + " " +
+                                                                  std::to_string(now - p.since));
+            },
+            this};
+  }
+  // The events whose text begins with prefix.
+  std::vector<std::string> Starting(const std::string& prefix) const {
+    std::vector<std::string> found;
+    for (const std::string& e : events)
+      if (e.compare(0, prefix.size(), prefix) == 0) found.push_back(e);
+    return found;
+  }
+};
+
+TEST(ListingHoldsWorkspace, EachProcessWaitedForIsToldOnceWhenFoundAndOnceWhenGone) {
+  const std::wstring ws = kWs, sys = kSys;
+  const ListedProcess launcher = InJob(kLauncher, 50, 10, L"\\Device\\HarddiskVolume3\\Downloads\\QuillaneSetup.exe");
+  const ListedProcess product = InJob(220, 996, 15, L"\\Device\\HarddiskVolume3\\Program Files\\Quillane\\Quillane.exe");
+  const ListedProcess setup = InJob(201, kLauncher, 20, ws + L"\\Setup.exe");
+  const ListedProcess msiexec = InJob(202, 201, 30, sys + L"\\msiexec.exe");
+  const ListedProcess reused = InJob(201, 202, 90, ws + L"\\stage2.exe");  // 201 again, a later process
+  const ListedProcess client = Outside(260, 994, 40, sys + L"\\msiexec.exe", true,
+                                       L"msiexec.exe /i C:\\Users\\Ann\\AppData\\Local\\Temp\\_qln_setup_sfx_00000064\\q.msi");
+  const ListedProcess starting = InJob(270, 202, 50, L"");  // its image not readable yet
+  struct Step {
+    DWORD now;
+    std::vector<ListedProcess> listing;
+    std::vector<std::string> told;
+  } steps[] = {
+      {1000, {launcher, product, setup}, {"seen 201 image in-job"}},
+      {1250, {launcher, product, setup, msiexec, starting}, {"seen 202 descent in-job"}},
+      {1500, {launcher, product, setup, msiexec, starting}, {}},
+      {2500, {launcher, product, msiexec, reused}, {"ended 201 1500", "seen 201 image in-job"}},
+      {3000, {launcher, product, reused, client}, {"ended 202 1750", "seen 260 command-line outside"}},
+      {4000, {launcher, product}, {"ended 201 1500", "ended 260 1000"}},
+      {4250, {launcher, product}, {}},
+  };
+  const WorkspacePlaces places = TreePlaces();
+  WaitMemory memory;
+  WaitEvents told;
+  const WaitObserver observer = told.Observer();
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.now);
+    told.events.clear();
+    ListingHoldsWorkspace(step.listing, places, kLauncher, step.now, &memory, &observer);
+    EXPECT_EQ(told.events, step.told);
+  }
+  EXPECT_TRUE(memory.waited.empty());
+}
+
 // --- Waiting on a job's processes ------------------------------------------
 // The jobs here hold children of the test only: the test process itself
 // stays outside, as the launcher's own entry in its job is skipped anyway.
@@ -446,12 +507,20 @@ TEST_F(JobWait, WaitsForWhatRunsFromTheWorkspaceButNotForWhatRunsElsewhere) {
            (t1.QuadPart - t0.QuadPart) * 1000.0 / frequency.QuadPart,
            (t2.QuadPart - t1.QuadPart) * 1000.0 / frequency.QuadPart);
   }
+  WaitEvents told;
+  const WaitObserver observer = told.Observer();
   const DWORD start = GetTickCount();
-  AwaitWorkspaceProcesses(job_, workspace_.c_str());
+  EXPECT_EQ(AwaitWorkspaceProcesses(job_, workspace_.c_str(), &observer), kWaitNothingHolds);
   const DWORD waited = GetTickCount() - start;
   EXPECT_EQ(WaitForSingleObject(stage, 0), DWORD(WAIT_OBJECT_0)) << "returned while the stage ran";
   EXPECT_EQ(WaitForSingleObject(application, 0), DWORD(WAIT_TIMEOUT));
   EXPECT_GE(waited, 1000u);
+  // The stage, and only the stage, was waited for: found once, gone once.
+  const std::string id = std::to_string(GetProcessId(stage));
+  EXPECT_EQ(told.Starting("seen "), std::vector<std::string>{"seen " + id + " image in-job"});
+  const std::vector<std::string> ended = told.Starting("ended ");
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].compare(0, 7 + id.size(), "ended " + id + " "), 0) << ended[0];
   // Every round pumps with input discarded before its pause.
   ASSERT_FALSE(pumps_.empty());
   for (const auto& pump : pumps_) EXPECT_EQ(pump, std::make_pair(250, true));
@@ -490,9 +559,10 @@ TEST_F(JobWait, NothingOfTheJobLeftEndsTheWaitAtOnce) {
   WaitForSingleObject(quick, 10000);
   WaitMemory memory;
   EXPECT_FALSE(JobHoldsWorkspace(job_, places_, &memory));
-  AwaitWorkspaceProcesses(job_, workspace_.c_str());
+  EXPECT_EQ(AwaitWorkspaceProcesses(job_, workspace_.c_str()), kWaitNothingHolds);
   EXPECT_TRUE(pumps_.empty());
-  AwaitWorkspaceProcesses(nullptr, workspace_.c_str());  // no job: nothing to wait for
+  // No job: nothing to wait for.
+  EXPECT_EQ(AwaitWorkspaceProcesses(nullptr, workspace_.c_str()), kWaitWithoutJob);
 }
 
 TEST_F(JobWait, TheProductAndWhatTheUserOpensFromItAreNotWaitedFor) {
@@ -544,10 +614,15 @@ TEST_F(JobWait, AProcessOutsideTheJobHoldsWhileItsCommandLineNamesTheWorkspace) 
                              &startup, &unrelated));
   CloseHandle(client.hThread);
   CloseHandle(unrelated.hThread);
+  WaitEvents told;
+  const WaitObserver observer = told.Observer();
   const DWORD start = GetTickCount();
-  AwaitWorkspaceProcesses(job_, workspace_.c_str());
+  AwaitWorkspaceProcesses(job_, workspace_.c_str(), &observer);
   const DWORD waited = GetTickCount() - start;
   EXPECT_EQ(WaitForSingleObject(client.hProcess, 0), DWORD(WAIT_OBJECT_0)) << "returned while the client ran";
+  EXPECT_EQ(told.Starting("seen "),
+            std::vector<std::string>{"seen " + std::to_string(client.dwProcessId) + " command-line outside"});
+  EXPECT_EQ(told.Starting("ended ").size(), 1u);
   EXPECT_EQ(WaitForSingleObject(unrelated.hProcess, 0), DWORD(WAIT_TIMEOUT));
   EXPECT_GE(waited, 1000u);
   TerminateProcess(unrelated.hProcess, 1);

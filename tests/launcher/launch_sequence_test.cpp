@@ -209,7 +209,7 @@ int FakeHandover(const wchar_t* installer, const wchar_t* line, HANDLE* file, DW
   if (code) *code = S->handoverResult ? S->installerExit : S->startError;
   return S->handoverResult;
 }
-int FakeRemove(const wchar_t* folder, DWORD budget, void* context, RemoveFilter filter) {
+int FakeRemove(const wchar_t* folder, DWORD budget, void* context, RemoveFilter filter, TreeLeftover*) {
   S->Note(std::wstring(L"remove ") + folder + L" " + std::to_wstring(budget) +
           (context || filter ? L" filtered" : L""));
   return S->removeOk;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/launcher/test_tree.h"
 
@@ -122,10 +123,15 @@ TEST(RemoveTree, RestoresTheCurrentDirectoryAndLeavesHeldFilesAfterRetrying) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   std::wstring cwd = CurrentDirectory();
   DWORD start = GetTickCount();
-  EXPECT_EQ(RemoveTree(root.c_str(), 200, nullptr, nullptr), 0);
+  TreeLeftover leftover;
+  EXPECT_EQ(RemoveTree(root.c_str(), 200, nullptr, nullptr, &leftover), 0);
   DWORD spent = GetTickCount() - start;
   CloseHandle(held);
   EXPECT_GE(spent, 300u) << "the file and then its folder are retried for the budget";
+  // The folder stayed only for the file: one entry, named with its error.
+  EXPECT_EQ(leftover.entries, 1);
+  EXPECT_STREQ(leftover.first, L"held.txt");
+  EXPECT_EQ(leftover.error, DWORD(ERROR_SHARING_VIOLATION));
   EXPECT_TRUE(Exists(root + L"\\held.txt"));
   EXPECT_FALSE(Exists(root + L"\\free.txt"));
   EXPECT_EQ(CurrentDirectory(), cwd);
@@ -151,10 +157,14 @@ TEST(RemoveTree, AHeldFileDeepDownCostsEachFolderAboveItOneBudget) {
   HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   DWORD start = GetTickCount();
-  EXPECT_EQ(RemoveTree(root.c_str(), 200, nullptr, nullptr), 0);
+  TreeLeftover leftover;
+  EXPECT_EQ(RemoveTree(root.c_str(), 200, nullptr, nullptr, &leftover), 0);
   DWORD spent = GetTickCount() - start;
   CloseHandle(held);
   EXPECT_LT(spent, 3000u);
+  EXPECT_EQ(leftover.entries, 1) << "the folders above the file stayed only for it";
+  EXPECT_STREQ(leftover.first, L"a\\b\\c\\d\\held.txt");
+  EXPECT_EQ(leftover.error, DWORD(ERROR_SHARING_VIOLATION));
   EXPECT_EQ(ReadBytes(file), "held");
   std::wstring folder = root;
   for (const wchar_t* name : {L"a", L"b", L"c", L"d"}) {
@@ -166,6 +176,48 @@ TEST(RemoveTree, AHeldFileDeepDownCostsEachFolderAboveItOneBudget) {
   }
   EXPECT_FALSE(Exists(chain + L"\\free.txt"));
   Wipe(root);
+}
+
+TEST(RemoveTree, TellsWhatStayedOfItselfAndNothingWhenAllWent) {
+  // Entries held open without sharing deletion: files and folders alike.
+  struct Case {
+    const char* name;
+    std::vector<const wchar_t*> held;  // below the root; "" for the root itself
+    int entries;
+    const wchar_t* first;
+  } cases[] = {
+      {"nothing held", {}, 0, L""},
+      {"the folder itself, open in another program", {L""}, 1, L""},
+      {"an empty subfolder open, and a file beside it",
+       {L"logs", L"Setup.exe"}, 2, nullptr},  // either may come first
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::wstring root = FreshFolder(L"rt_leftover");
+    ASSERT_TRUE(MakeFolder(root + L"\\logs"));
+    ASSERT_TRUE(WriteBytes(root + L"\\Setup.exe", "MZ"));
+    ASSERT_TRUE(WriteBytes(root + L"\\free.txt", "free"));
+    std::vector<HANDLE> handles;
+    for (const wchar_t* below : c.held) {
+      const std::wstring path = *below ? root + L"\\" + below : root;
+      HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      handles.push_back(h);
+    }
+    TreeLeftover leftover;
+    leftover.entries = -1;
+    const int removed = RemoveTree(root.c_str(), 100, nullptr, nullptr, &leftover);
+    for (HANDLE h : handles) CloseHandle(h);
+    EXPECT_EQ(removed != 0, c.entries == 0);
+    EXPECT_EQ(leftover.entries, c.entries);
+    if (c.entries == 0) EXPECT_EQ(leftover.error, 0u);
+    else EXPECT_EQ(leftover.error, DWORD(ERROR_SHARING_VIOLATION));
+    if (c.first) EXPECT_STREQ(leftover.first, c.first);
+    else EXPECT_TRUE(!wcscmp(leftover.first, L"logs") || !wcscmp(leftover.first, L"Setup.exe")) << leftover.first;
+    EXPECT_FALSE(Exists(root + L"\\free.txt"));
+    Wipe(root);
+  }
 }
 
 TEST(RemoveTree, UnlinksLinksInsideTheTreeWithoutEnteringThem) {

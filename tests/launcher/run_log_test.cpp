@@ -2,7 +2,8 @@
 // masking of secrets in the arguments, and what the main sequence writes on
 // the roads a virtual clock can walk: a disk filling up during extraction,
 // a package of 5,000 entries, a start that keeps failing, a failure nobody
-// sees (the event log entry).
+// sees (the event log entry), a workspace that stays in part; and the wait's
+// lines for every process it waits for, however many.
 #include "launcher/run_log.h"
 
 #include <aclapi.h>
@@ -211,6 +212,83 @@ TEST(RunLogFile, ALogStaysUnderItsLimitAndKeepsItsLastLines) {
   EXPECT_EQ(Text(lines.back()), "exit: code 0 (0x00000000)");
 }
 
+// The lines of the log at path whose text begins with prefix.
+std::vector<std::string> LinesStarting(const std::string& bytes, const std::string& prefix) {
+  bool wellFormed = false;
+  std::vector<std::string> found;
+  for (const std::string& line : Lines(bytes, &wellFormed))
+    if (Text(line).compare(0, prefix.size(), prefix) == 0) found.push_back(Text(line));
+  return found;
+}
+
+TEST(RunLogFile, TheWaitNamesItsFirstProcessesAndCountsTheRest) {
+  // An installer that leaves 200 processes in the workspace: each is found
+  // and ends, yet only the first are named.
+  const std::wstring path = LogFolder() + L"\\wait.log";
+  DeleteFileW(path.c_str());
+  SetEnvironmentVariableW(kRunLogVariable, path.c_str());
+  RunLog log;
+  ASSERT_TRUE(OpenRunLog(&log, SYSTEMTIME{}));
+  SetEnvironmentVariableW(kRunLogVariable, nullptr);
+  WaitTally tally;
+  const WaitObserver observer = LoggingWaitObserver(&tally, &log);
+  const std::wstring image = L"\\Device\\HarddiskVolume1\\users\\ann\\Temp\\_qln_setup_sfx_0000002a\\" +
+                             std::wstring(150, L's') + L".exe";
+  std::vector<WaitedProcess> processes;
+  for (DWORD i = 0; i < 200; ++i)
+    processes.push_back({1000 + i, 77, tally.startTick, i % 2 ? kHoldsByDescent : kHoldsByImage, true, image});
+  processes.push_back({5000, 78, tally.startTick, kHoldsByCommandLine, false, L""});
+  for (const WaitedProcess& p : processes) observer.seen(observer.context, p);
+  for (const WaitedProcess& p : processes) observer.ended(observer.context, p, p.since + 1500);
+  LogWaitEnd(tally, kWaitNothingHolds);
+  LogExitCode(&log, 0);
+
+  const std::string bytes = ReadBytes(path);
+  EXPECT_LT(bytes.size(), 16u * 1024) << "the wait's lines grow with the processes";
+  const std::vector<std::string> named = LinesStarting(bytes, "wait: process ");
+  ASSERT_EQ(named.size(), 2u * kRunLogWaitedProcesses) << bytes;
+  EXPECT_EQ(named[0], "wait: process 1000 holds the workspace (its image lies in the workspace): " +
+                          std::string(image.begin(), image.end()));
+  EXPECT_EQ(named[1], "wait: process 1001 holds the workspace (started from the installation, from the temporary "
+                      "folder or as a host): " + std::string(image.begin(), image.end()));
+  EXPECT_EQ(named[kRunLogWaitedProcesses], "wait: process 1000 (" + std::string(150, 's') + ".exe) ended after 1500 ms");
+  EXPECT_EQ(LinesStarting(bytes, "wait: more processes").size(), 1u);
+  EXPECT_EQ(LinesStarting(bytes, "wait: nothing started from the installation holds the workspace any more, after ").size(),
+            1u);
+  EXPECT_NE(bytes.find("; 201 process(es) waited for\r\n"), std::string::npos) << bytes;
+  DeleteFileW(path.c_str());
+}
+
+TEST(RunLogFile, AWaitWhoseListingFailsSaysHowManyStillHeld) {
+  const std::wstring path = LogFolder() + L"\\wait-unlisted.log";
+  DeleteFileW(path.c_str());
+  SetEnvironmentVariableW(kRunLogVariable, path.c_str());
+  RunLog log;
+  ASSERT_TRUE(OpenRunLog(&log, SYSTEMTIME{}));
+  SetEnvironmentVariableW(kRunLogVariable, nullptr);
+  WaitTally tally;
+  const WaitObserver observer = LoggingWaitObserver(&tally, &log);
+  const WaitedProcess stage = {812, 5, tally.startTick, kHoldsByCommandLine, false, L"C:\\x\\msiexec.exe"};
+  const WaitedProcess other = {813, 6, tally.startTick, kHoldsByImage, false, L""};
+  observer.seen(observer.context, stage);
+  observer.seen(observer.context, other);
+  observer.ended(observer.context, other, other.since + 20);
+  LogWaitEnd(tally, kWaitCannotList);
+  LogWaitEnd(tally, kWaitWithoutJob);
+  LogExitCode(&log, 0);
+  const std::string bytes = ReadBytes(path);
+  EXPECT_EQ(LinesStarting(bytes, "wait: "),
+            (std::vector<std::string>{
+                "wait: process 812 holds the workspace (outside the job, its command line names the workspace): C:\\x\\msiexec.exe",
+                "wait: process 813 holds the workspace (its image lies in the workspace, outside the job): image unknown",
+                "wait: process 813 (image unknown) ended after 20 ms",
+                LinesStarting(bytes, "wait: the processes").at(0),
+                "wait: no job to list: only the installer was waited for"}));
+  EXPECT_NE(bytes.find("; 2 process(es) waited for, 1 of them still holding the workspace\r\n"), std::string::npos)
+      << bytes;
+  DeleteFileW(path.c_str());
+}
+
 // ---- The main sequence on a virtual clock, through the entry point.
 
 struct World {
@@ -230,6 +308,8 @@ struct World {
   std::wstring signer;       // the subject a verified round reads
   std::vector<std::wstring> taken;  // workspace names found taken
   bool prepareFails = false;
+  TreeLeftover leftover = {};       // what stays of the workspace (entries 0: it goes)
+  bool marksRefused = false;        // marking for removal at restart is refused
 };
 World* W = nullptr;
 
@@ -293,7 +373,16 @@ int FakeVerify(SignatureRound* round) {
 DWORD WINAPI FakeWait(DWORD count, const HANDLE* handles, BOOL all, DWORD, DWORD) {
   return WaitForMultipleObjects(count, handles, all, 10000);
 }
-int FakeRemove(const wchar_t*, DWORD, void*, RemoveFilter) { return 1; }
+// Leaves W->leftover when it names something, as RemoveTree tells it.
+int FakeRemove(const wchar_t*, DWORD, void*, RemoveFilter, TreeLeftover* leftover) {
+  if (leftover) *leftover = W->leftover;
+  return W->leftover.entries == 0;
+}
+BOOL WINAPI FakeMark(LPCWSTR, LPCWSTR, DWORD) {
+  if (!W->marksRefused) return TRUE;
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
 HANDLE WINAPI NoJob(LPSECURITY_ATTRIBUTES, LPCWSTR) {
   SetLastError(ERROR_ACCESS_DENIED);
   return nullptr;
@@ -351,6 +440,7 @@ class LoggedRun : public ::testing::Test {
     Hooks.msgWaitForMultipleObjects = FakeWait;
     Hooks.shellExecuteEx = FakeShellExecute;
     Hooks.reportEvent = FakeReportEvent;
+    Hooks.moveFileEx = FakeMark;
     Stages.createSplashWindow = FakeCreateWindow;
     Stages.prepareWorkspace = FakePrepare;
     Stages.grantWorkspaceAccess = FakeGrant;
@@ -533,6 +623,34 @@ TEST_F(LoggedRun, AFailureNobodySeesGoesToTheEventLogOnce) {
   world_.failAtEntry = 0;
   Run();
   EXPECT_EQ(world_.events.size(), 1u);
+}
+
+TEST_F(LoggedRun, AWorkspaceThatStaysInPartNamesTheFirstEntryItsErrorAndTheMarking) {
+  // The workspace holds Setup.exe: marking takes it and the folder.
+  struct Case {
+    TreeLeftover leftover;
+    bool marksRefused;
+    const char* stayed;
+    const char* marked;
+  } cases[] = {
+      {{2, ERROR_SHARING_VIOLATION, L"bin\\held.dll"}, false,
+       "clean-up: the workspace could not be removed whole: 2 entries stayed, the first \"bin\\held.dll\", error 32 (",
+       "clean-up: 2 entries marked for removal at restart"},
+      {{1, ERROR_ACCESS_DENIED, L""}, true,
+       "clean-up: the workspace could not be removed whole: 1 entry stayed: the workspace folder itself, error 5 (",
+       "clean-up: nothing could be marked for removal at restart (only an administrator may mark)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stayed);
+    DeleteFileW(world_.logPath.c_str());
+    world_.leftover = c.leftover;
+    world_.marksRefused = c.marksRefused;
+    EXPECT_EQ(Run(), 7) << "the installer's exit code, whatever stayed";
+    EXPECT_TRUE(Has(c.stayed)) << Dump(lines_);
+    EXPECT_TRUE(Has(c.marked)) << Dump(lines_);
+    EXPECT_FALSE(Has("clean-up: workspace removed")) << Dump(lines_);
+    EXPECT_EQ(Text(lines_.back()), "exit: code 7 (0x00000007)");
+  }
 }
 
 TEST_F(LoggedRun, ALogIntoAMissingFolderLeavesTheRunAsWithoutOne) {
