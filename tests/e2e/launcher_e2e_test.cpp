@@ -20,7 +20,9 @@
 
 namespace {
 
+using installer_fixtures::EndProcess;
 using installer_fixtures::Fixture;
+using installer_fixtures::IsRunning;
 using installer_fixtures::ReportLine;
 using installer_fixtures::TestFolder;
 using test_tree::Exists;
@@ -476,20 +478,6 @@ TEST(LauncherE2E, ProgramsLeftRunningOutsideTheTemporaryFolderAreNotWaitedFor) {
   DeleteFileW(outside.c_str());
 }
 
-bool IsRunning(DWORD id) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-  if (!process) return false;
-  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return running;
-}
-void EndProcess(DWORD id) {
-  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-  if (!process) return;
-  TerminateProcess(process, 1);
-  WaitForSingleObject(process, 5000);
-  CloseHandle(process);
-}
 DWORD FirstId(const std::string& report, const std::string& key) {
   const std::vector<std::string> ids = ReportValues(report, key);
   return ids.empty() ? 0 : static_cast<DWORD>(strtoul(ids[0].c_str(), nullptr, 10));

@@ -21,7 +21,9 @@
 
 namespace {
 
+using installer_fixtures::EndProcess;
 using installer_fixtures::Fixture;
+using installer_fixtures::IsRunning;
 using test_tree::ReadBytes;
 
 // --- One form of every path ------------------------------------------------
@@ -406,20 +408,6 @@ std::vector<DWORD> ReportedIds(const std::string& report, const std::string& pre
   std::vector<DWORD> ids;
   for (const std::string& line : ReportedLines(report, prefix)) ids.push_back(strtoul(line.c_str(), nullptr, 10));
   return ids;
-}
-bool IsRunning(DWORD id) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-  if (!process) return false;
-  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return running;
-}
-void EndProcess(DWORD id) {
-  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-  if (!process) return;
-  TerminateProcess(process, 1);
-  WaitForSingleObject(process, 5000);
-  CloseHandle(process);
 }
 
 std::vector<std::pair<int, bool>>* Pumps = nullptr;

@@ -221,15 +221,22 @@ std::vector<std::string> LinesStarting(const std::string& bytes, const std::stri
   return found;
 }
 
+// Opens log at path (made anew) through QUILLANE_SETUP_LOG; the variable is
+// unset again.
+bool OpenLogAt(const std::wstring& path, RunLog* log) {
+  DeleteFileW(path.c_str());
+  SetEnvironmentVariableW(kRunLogVariable, path.c_str());
+  const bool opened = OpenRunLog(log, SYSTEMTIME{});
+  SetEnvironmentVariableW(kRunLogVariable, nullptr);
+  return opened;
+}
+
 TEST(RunLogFile, TheWaitNamesItsFirstProcessesAndCountsTheRest) {
   // An installer that leaves 200 processes in the workspace: each is found
   // and ends, yet only the first are named.
   const std::wstring path = LogFolder() + L"\\wait.log";
-  DeleteFileW(path.c_str());
-  SetEnvironmentVariableW(kRunLogVariable, path.c_str());
   RunLog log;
-  ASSERT_TRUE(OpenRunLog(&log, SYSTEMTIME{}));
-  SetEnvironmentVariableW(kRunLogVariable, nullptr);
+  ASSERT_TRUE(OpenLogAt(path, &log));
   WaitTally tally;
   const WaitObserver observer = LoggingWaitObserver(&tally, &log);
   const std::wstring image = L"\\Device\\HarddiskVolume1\\users\\ann\\Temp\\_qln_setup_sfx_0000002a\\" +
@@ -261,11 +268,8 @@ TEST(RunLogFile, TheWaitNamesItsFirstProcessesAndCountsTheRest) {
 
 TEST(RunLogFile, AWaitWhoseListingFailsSaysHowManyStillHeld) {
   const std::wstring path = LogFolder() + L"\\wait-unlisted.log";
-  DeleteFileW(path.c_str());
-  SetEnvironmentVariableW(kRunLogVariable, path.c_str());
   RunLog log;
-  ASSERT_TRUE(OpenRunLog(&log, SYSTEMTIME{}));
-  SetEnvironmentVariableW(kRunLogVariable, nullptr);
+  ASSERT_TRUE(OpenLogAt(path, &log));
   WaitTally tally;
   const WaitObserver observer = LoggingWaitObserver(&tally, &log);
   const WaitedProcess stage = {812, 5, tally.startTick, kHoldsByCommandLine, false, L"C:\\x\\msiexec.exe"};
