@@ -436,7 +436,7 @@ void OnProcessEnded(void* context, const WaitedProcess& process, DWORD now) {
   ++tally->ended;
   for (int i = 0; i < tally->named; ++i)
     if (tally->names[i].id == process.id && tally->names[i].created == process.created) {
-      LogLine(tally->log, L"wait: process %lu (%s) ended after %lu ms", process.id, ImageLeaf(process.image),
+      LogLine(tally->log, L"wait: process %lu (%s) has ended; waited for %lu ms", process.id, ImageLeaf(process.image),
               now - process.since);
       return;
     }

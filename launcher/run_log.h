@@ -156,7 +156,7 @@ struct WaitTally {
 // (tally must outlive its use):
 //   "wait: process 812 holds the workspace (its image lies in the
 //    workspace): \Device\...\Setup.exe"
-//   "wait: process 812 (Setup.exe) ended after 4210 ms"
+//   "wait: process 812 (Setup.exe) has ended; waited for 4210 ms"
 WaitObserver LoggingWaitObserver(WaitTally* tally, RunLog* log);
 
 // The wait's last line: how it ended, after how long, how many processes

@@ -440,7 +440,7 @@ TEST(LauncherE2E, SecondStagesRunningFromTheWorkspaceAreWaitedFor) {
     // The log names each process waited for when found and when ended (a
     // first stage of a chain may end before any listing finds it).
     const std::vector<std::string> found = run.LogLines(" holds the workspace ("),
-                                   ended = run.LogLines(") ended after ");
+                                   ended = run.LogLines(") has ended; waited for ");
     EXPECT_GE(found.size(), 1u) << run.log;
     EXPECT_EQ(ended.size(), found.size()) << run.log;
     EXPECT_NE(run.LogLine(c.why), "") << run.log;

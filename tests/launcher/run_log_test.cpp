@@ -258,7 +258,7 @@ TEST(RunLogFile, TheWaitNamesItsFirstProcessesAndCountsTheRest) {
                           std::string(image.begin(), image.end()));
   EXPECT_EQ(named[1], "wait: process 1001 holds the workspace (started from the installation, from the temporary "
                       "folder or as a host): " + std::string(image.begin(), image.end()));
-  EXPECT_EQ(named[kRunLogWaitedProcesses], "wait: process 1000 (" + std::string(150, 's') + ".exe) ended after 1500 ms");
+  EXPECT_EQ(named[kRunLogWaitedProcesses], "wait: process 1000 (" + std::string(150, 's') + ".exe) has ended; waited for 1500 ms");
   EXPECT_EQ(LinesStarting(bytes, "wait: more processes").size(), 1u);
   EXPECT_EQ(LinesStarting(bytes, "wait: nothing started from the installation holds the workspace any more, after ").size(),
             1u);
@@ -285,7 +285,7 @@ TEST(RunLogFile, AWaitWhoseListingFailsSaysHowManyStillHeld) {
             (std::vector<std::string>{
                 "wait: process 812 holds the workspace (outside the job, its command line names the workspace): C:\\x\\msiexec.exe",
                 "wait: process 813 holds the workspace (its image lies in the workspace, outside the job): image unknown",
-                "wait: process 813 (image unknown) ended after 20 ms",
+                "wait: process 813 (image unknown) has ended; waited for 20 ms",
                 LinesStarting(bytes, "wait: the processes").at(0),
                 "wait: no job to list: only the installer was waited for"}));
   EXPECT_NE(bytes.find("; 2 process(es) waited for, 1 of them still holding the workspace\r\n"), std::string::npos)
