@@ -136,7 +136,8 @@ void LogStartAttempts(RunLog* log, const StartAttempts& attempts, bool started);
 
 // The most processes of the wait after the installer that the log names
 // one by one (a line when found holding, a line when ended); the rest are
-// counted. 24 processes take about 12 KiB at most.
+// counted. 24 processes with images of a usual length take about 13 KiB;
+// the log's own limit holds whatever their length.
 constexpr int kRunLogWaitedProcesses = 24;
 
 // What the wait after the installer told the log.

@@ -52,9 +52,15 @@ void Report(const std::string& line) {
   wchar_t path[1024] = {};
   DWORD n = GetEnvironmentVariableW(L"QLN_SETUP_REPORT", path, 1024);
   if (n == 0 || n >= 1024) return;
-  // Several processes append to one report; each line is one write.
-  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Several processes append to one report; each line is one write. A test
+  // reading the report meanwhile shares no writing: the line waits for it
+  // (up to 10 s) rather than being lost.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int tries = 0; tries < 500; ++tries, Sleep(20)) {
+    file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
+  }
   if (file == INVALID_HANDLE_VALUE) return;
   const std::string text = line + "\n";
   DWORD written = 0;
