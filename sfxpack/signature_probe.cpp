@@ -29,20 +29,18 @@ void SignatureProbe::ParseHead() {
     return;
   program_ = true;
   const PeDirectory table = image.Directory(kDirSecurity);
-  tableAt_ = table.address;
-  tableSize_ = table.size;
   layout_.checksumAt = image.optionalOffset + kChecksumAt;
   layout_.directoryEntryAt = image.directoryOffset + kDirSecurity * kDirectoryEntryBytes;
-  layout_.tableAt = tableAt_;
-  layout_.tableSize = tableSize_;
+  layout_.tableAt = table.address;
+  layout_.tableSize = table.size;
   // A table within the bytes already seen (a small file) is read from them.
   Capture(0, reinterpret_cast<const uint8_t*>(head_.data()), head_.size());
 }
 
 void SignatureProbe::Capture(uint64_t at, const uint8_t* bytes, size_t count) {
-  const uint64_t wanted = std::min(tableSize_, kMaxTableBytes);
+  const uint64_t wanted = std::min(layout_.tableSize, kMaxTableBytes);
   if (!program_ || certificate_.size() >= wanted) return;
-  const uint64_t next = tableAt_ + certificate_.size();
+  const uint64_t next = layout_.tableAt + certificate_.size();
   if (next < at || next - at >= count) return;
   const size_t from = static_cast<size_t>(next - at);
   const size_t take = static_cast<size_t>(std::min<uint64_t>(wanted - certificate_.size(), count - from));
@@ -71,11 +69,12 @@ std::string SignatureProbe::Signature() const {
 std::string SignatureProbe::Verdict() const {
   if (!parsed_) return "it could not be read whole";
   if (!program_) return headError_;
-  if (tableSize_ == 0 && tableAt_ == 0) return "it carries no Authenticode signature";
-  if (tableSize_ < 8 || tableAt_ > size_ || tableSize_ > size_ - tableAt_ || certificate_.size() < 8)
+  const uint64_t tableAt = layout_.tableAt, tableSize = layout_.tableSize;
+  if (tableSize == 0 && tableAt == 0) return "it carries no Authenticode signature";
+  if (tableSize < 8 || tableAt > size_ || tableSize > size_ - tableAt || certificate_.size() < 8)
     return "its certificate table lies outside the file";
   const uint32_t length = Get32(certificate_, 0);
-  if (length < 8 || length > tableSize_ || Get16(certificate_, 4) != kRevision2 ||
+  if (length < 8 || length > tableSize || Get16(certificate_, 4) != kRevision2 ||
       Get16(certificate_, 6) != kPkcsSignedData)
     return "its certificate table holds no Authenticode signature";
   return std::string();

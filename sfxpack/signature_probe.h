@@ -38,9 +38,7 @@ class SignatureProbe {
   bool parsed_ = false;
   bool program_ = false;
   std::string headError_;
-  uint64_t tableAt_ = 0;     // the certificate table, from the headers
-  uint64_t tableSize_ = 0;
-  AuthenticodeLayout layout_;
+  AuthenticodeLayout layout_;  // the certificate table among them, from the headers
   std::string certificate_;  // the table's first bytes, up to kMaxTableBytes
 };
 
