@@ -146,18 +146,20 @@ bool ReadSignedDigest(const std::string& d, SignedDigest* out, std::string* erro
   return true;
 }
 
+AuthenticodeHasher::AuthenticodeHasher(DigestAlgorithm algorithm, const AuthenticodeLayout& layout)
+    : digest_(algorithm),
+      left_{{layout.checksumAt, layout.checksumAt + 4},
+            {layout.directoryEntryAt, layout.directoryEntryAt + 8},
+            {layout.tableAt, layout.tableAt + layout.tableSize}} {
+  std::sort(std::begin(left_), std::end(left_), [](const Range& a, const Range& b) { return a.from < b.from; });
+}
+
 void AuthenticodeHasher::Feed(const uint8_t* bytes, size_t count) {
   const uint64_t start = at_;
   const uint64_t end = at_ + count;
   at_ = end;
-  struct Range {
-    uint64_t from, to;
-  } left[] = {{layout_.checksumAt, layout_.checksumAt + 4},
-              {layout_.directoryEntryAt, layout_.directoryEntryAt + 8},
-              {layout_.tableAt, layout_.tableAt + layout_.tableSize}};
-  std::sort(std::begin(left), std::end(left), [](const Range& a, const Range& b) { return a.from < b.from; });
   uint64_t pos = start;
-  for (const Range& r : left) {
+  for (const Range& r : left_) {
     const uint64_t from = std::max(r.from, pos);
     const uint64_t to = std::min(r.to, end);
     if (from >= to) continue;

@@ -38,14 +38,18 @@ struct AuthenticodeLayout {
 // three parts of the layout.
 class AuthenticodeHasher {
  public:
-  AuthenticodeHasher(DigestAlgorithm algorithm, const AuthenticodeLayout& layout)
-      : digest_(algorithm), layout_(layout) {}
+  AuthenticodeHasher(DigestAlgorithm algorithm, const AuthenticodeLayout& layout);
   void Feed(const uint8_t* bytes, size_t count);
   std::string Finish() { return digest_.Finish(); }
 
  private:
+  // The layout's three parts as [from, to) ranges of the file, in order.
+  struct Range {
+    uint64_t from, to;
+  };
+
   ShaDigest digest_;
-  AuthenticodeLayout layout_;
+  Range left_[3];
   uint64_t at_ = 0;
 };
 
