@@ -85,8 +85,9 @@ unsigned ThreadsFor(unsigned asked) {
 bool DeflateSavesLittle(z_stream* trial, const uint8_t* data, size_t count) {
   if (count < kTrialBytes) return false;
   if (deflateReset(trial) != Z_OK) return false;
-  // A level-1 stream of 64 KiB that saves under 1 % fits in this much room;
-  // running out of it means deflate saved more, and the block is deflated.
+  // A level-1 stream of 64 KiB that saves 1 % or more finishes within this
+  // much room (the block is deflated); running out of it first means deflate
+  // saves less, and the block is stored.
   uint8_t out[kTrialBytes * 99 / 100];
   trial->next_in = const_cast<Bytef*>(data);  // zlib's field is not const, its reading is
   trial->avail_in = static_cast<uInt>(kTrialBytes);
