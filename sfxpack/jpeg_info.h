@@ -19,6 +19,10 @@ struct JpegInfo {
 // system's picture loader does not read.
 bool ReadJpegInfo(const std::string& file, JpegInfo* info, std::string* error);
 
+// The largest picture file the packer embeds: no resource of a launcher
+// but its payload is larger.
+constexpr uint64_t kMaxPictureBytes = 32 << 20;
+
 // The launcher's window takes the picture's size, one and a half times at
 // 150 % (144 DPI): a picture up to this size still fits, frame included, on
 // a 1920 x 1080 screen at 150 % (1800 x 960 of its 1920 x 1040 work area).

@@ -17,11 +17,12 @@ namespace sfx {
 namespace {
 
 constexpr uint64_t kMaxLauncherBytes = uint64_t(2) << 30;
-// The headers are read in one piece of at most this size; resources larger
-// than the second limit (the payload) stay in the file and are read at
-// offsets, so listing takes the same memory for any launcher.
+// The headers are read in one piece of at most this size; a resource
+// larger than any the packer embeds beside the payload (a picture) can only
+// be the payload: it stays in the file and is read at offsets, so listing
+// a large launcher takes no more memory than a small one.
 constexpr size_t kMaxHeaderBytes = 1 << 20;
-constexpr uint64_t kMaxResourceInMemory = 32 << 20;
+constexpr uint64_t kMaxResourceInMemory = kMaxPictureBytes;
 
 bool CountPiece(void*, const uint8_t*, size_t) { return true; }
 

@@ -32,7 +32,6 @@ const char kStubMarkerText[] = "Quillane setup launcher stub";
 namespace {
 
 constexpr uint64_t kMaxStubBytes = 64 << 20;
-constexpr uint64_t kMaxPictureBytes = 32 << 20;
 constexpr uint64_t kMaxIconBytes = 8 << 20;
 constexpr int64_t kDefaultEpoch = 315532800;  // 1980-01-01 00:00:00 UTC, the first ZIP time
 
