@@ -6,18 +6,13 @@
 
 #include <string>
 
+#include "sfxpack/authenticode.h"
 #include "sfxpack/sha_digest.h"
 
 namespace {
 
 using sfx::DigestAlgorithm;
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char c : bytes) text += std::string{kDigits[c >> 4], kDigits[c & 15]};
-  return text;
-}
+using sfx::HexText;
 
 const std::string kTwoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
 const std::string kTwoWideBlocks =
@@ -59,7 +54,7 @@ const Vector kVectors[] = {
 TEST(ShaDigest, PublishedExamples) {
   for (const Vector& v : kVectors) {
     SCOPED_TRACE(std::string(sfx::DigestName(v.algorithm)) + " of " + std::to_string(v.message.size()) + " bytes");
-    EXPECT_EQ(Hex(sfx::Digest(v.algorithm, v.message.data(), v.message.size())), v.digest);
+    EXPECT_EQ(HexText(sfx::Digest(v.algorithm, v.message.data(), v.message.size())), v.digest);
     // The same bytes in pieces of 1, 2, ... 200 bytes, crossing every block
     // boundary at another place.
     sfx::ShaDigest pieces(v.algorithm);
@@ -71,7 +66,7 @@ TEST(ShaDigest, PublishedExamples) {
       p += take, left -= take;
     }
     const std::string digest = pieces.Finish();
-    EXPECT_EQ(Hex(digest), v.digest);
+    EXPECT_EQ(HexText(digest), v.digest);
     EXPECT_EQ(digest.size(), sfx::DigestLength(v.algorithm));
   }
 }

@@ -147,7 +147,9 @@ TEST(ZipStreamWriter, AnyNumberOfThreadsGivesTheSameBytes) {
       if (std::string(info.name) == c.name) {
         EXPECT_EQ(content, *c.content) << c.name;
         EXPECT_EQ(info.method, c.method) << c.name;
-        if (c.content == &pattern) EXPECT_LT(info.compressedSize, pattern.size() / 100);
+        if (c.content == &pattern) {
+          EXPECT_LT(info.compressedSize, pattern.size() / 100);
+        }
       }
   }
   // Priming each block with the one before keeps the ratio of one stream.
