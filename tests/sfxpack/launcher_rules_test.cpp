@@ -228,8 +228,19 @@ TEST(LauncherRules, LibarchiveFolderEntriesArePackedAsFolders) {
   const std::string launcher = ReadFile(scratch / "out.exe");
   const size_t directory = zip.find("PK\x01\x02");
   ASSERT_NE(directory, std::string::npos);
-  EXPECT_NE(launcher.find(zip.substr(0, directory)), std::string::npos);
+  const size_t copy = launcher.find(zip.substr(0, directory));
+  ASSERT_NE(copy, std::string::npos);
   EXPECT_EQ(launcher.find(zip), std::string::npos);
+  // The copy differs in the folder bit of the two folders' records alone.
+  const std::string embedded = launcher.substr(copy, zip.size());
+  ASSERT_EQ(embedded.size(), zip.size());
+  int marked = 0;
+  for (size_t i = 0; i < zip.size(); ++i) {
+    if (embedded[i] == zip[i]) continue;
+    EXPECT_EQ(embedded[i], static_cast<char>(zip[i] | 0x10)) << "byte " << i;
+    ++marked;
+  }
+  EXPECT_EQ(marked, 2);
 }
 
 const char* const kDigests[] = {"sha1", "sha256", "sha384", "sha512"};
