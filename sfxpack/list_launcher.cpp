@@ -17,10 +17,10 @@ namespace sfx {
 namespace {
 
 constexpr uint64_t kMaxLauncherBytes = uint64_t(2) << 30;
-// The headers are read in one piece of at most this size; a resource
-// larger than any the packer embeds beside the payload (a picture) can only
-// be the payload: it stays in the file and is read at offsets, so listing
-// a large launcher takes no more memory than a small one.
+// The headers are read in one piece of at most this size. Of the
+// resources, only those shown are read, and none larger than any the packer
+// embeds beside the payload (a picture); the payload is read at offsets, so
+// listing takes the same memory for any launcher.
 constexpr size_t kMaxHeaderBytes = 1 << 20;
 constexpr uint64_t kMaxResourceInMemory = kMaxPictureBytes;
 
@@ -88,10 +88,17 @@ bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* erro
   std::vector<Resource> resources;
   std::string why;
   if (!ParsePe(reinterpret_cast<const uint8_t*>(head.data()), head.size(), size, &image, &why) ||
-      !ReadResourceTree(read, size, image, kMaxResourceInMemory, &resources, &why)) {
+      !ReadResourceTree(read, size, image, 0, &resources, &why)) {
     *error = PathText(launcher) + " is not a launcher: " + why;
     return false;
   }
+  // A shown resource's data, read from the file; empty when there is none,
+  // it is larger than kMaxResourceInMemory or cannot be read.
+  auto dataOf = [&read](const Resource* r) {
+    std::string data;
+    if (r && (r->size > kMaxResourceInMemory || !read(r->offset, r->size, &data))) data.clear();
+    return data;
+  };
   const Resource* payload = FindResource(resources, ResourceName(kPayloadType), ResourceName(kPayloadName));
   if (!payload) {
     *error = PathText(launcher) + " is not a launcher: it carries no payload";
@@ -103,32 +110,33 @@ bool ListLauncher(const fs::path& launcher, std::ostream& out, std::string* erro
       << (signature.size ? "present (" + std::to_string(signature.size) + " bytes)" : std::string("none")) << "\n";
 
   const Resource* picture = FindResource(resources, ResourceName(kPictureType), ResourceId(kPictureId));
+  const std::string pictureData = dataOf(picture);
   // The picture is judged as the packer judges a new one; a picture the
   // launcher would not show fails the listing once everything is shown.
   JpegInfo jpeg;
   std::string pictureError, pictureWarning;
   if (!picture) {
     out << "picture: none\n";
-  } else if (JudgeSplashPicture(picture->data, &jpeg, &pictureError, &pictureWarning)) {
+  } else if (JudgeSplashPicture(pictureData, &jpeg, &pictureError, &pictureWarning)) {
     out << "picture: " << jpeg.width << " x " << jpeg.height << ", " << (jpeg.progressive ? "progressive" : "baseline")
-        << " JPEG, " << picture->data.size() << " bytes";
+        << " JPEG, " << pictureData.size() << " bytes";
     if (!pictureWarning.empty()) out << "; warning: " << pictureWarning;
     out << "\n";
   } else {
-    out << "picture: cannot be shown, " << picture->data.size() << " bytes\n";
+    out << "picture: cannot be shown, " << pictureData.size() << " bytes\n";
   }
 
   const Resource* group = FindResource(resources, ResourceId(kRtGroupIcon), ResourceId(kGroupIconId));
   std::vector<GroupMember> members;
   out << "icon:";
-  if (group && ReadGroupIcon(group->data, &members)) {
+  if (group && ReadGroupIcon(dataOf(group), &members)) {
     for (const GroupMember& m : members) out << " " << m.width << "x" << m.height << "/" << m.bits << "-bit";
   } else {
     out << " none";
   }
   out << "\n";
   const Resource* version = FindResource(resources, ResourceId(kRtVersion), ResourceId(1));
-  const std::string summary = version ? DescribeVersionResource(version->data) : std::string();
+  const std::string summary = version ? DescribeVersionResource(dataOf(version)) : std::string();
   out << "version: " << (summary.empty() ? "none" : summary) << "\n";
 
   // The payload's header: the archive's offset in the resource and its
