@@ -5,10 +5,11 @@
 # processor time and peak memory (maximum resident set size) of each, with
 # the ratios against the targets: wall time at most 0.6 of zip's, peak
 # memory a few deflate blocks per thread. Then lists the launcher it made
-# (`sfxpack --list`, which checks every entry) and prints that run's peak
-# memory beside the launcher's size: reading the payload at offsets, it
-# should not grow with the launcher. The folder is made once, in the build
-# tree.
+# (`sfxpack --list`, which checks every entry) and packs zip's archive as an
+# existing payload (copied, then every entry checked in the copy), and
+# prints each run's peak memory beside the size it read: reading at
+# offsets, neither should grow with it. The folder is made once, in the
+# build tree.
 set -e
 BUILD="@CMAKE_BINARY_DIR@"
 ROOT="@PROJECT_SOURCE_DIR@"
@@ -67,5 +68,9 @@ awk -v ours="$(best sfxpack 1)" -v theirs="$(best zip 1)" -v cpu="$(best sfxpack
 run list "$BUILD/bin/sfxpack" --list "$WORK/launcher.exe"
 awk -v rss="$(most list 3)" -v secs="$(best list 1)" -v size="$(stat -c %s "$WORK/launcher.exe")" 'BEGIN {
   printf "sfxpack --list of the %.1f MB launcher: %.2f s wall, peak memory %.1f MB (%.2f x the launcher; target: a few MB, whatever its size)\n", size / 1048576, secs, rss / 1024, rss / 1024 / (size / 1048576)
+}'
+run archive "$BUILD/bin/sfxpack" --payload "$WORK/data.zip" --stub "$BUILD/bin/sfx-stub.exe" -o "$WORK/from-zip.exe"
+awk -v rss="$(most archive 3)" -v secs="$(best archive 1)" -v size="$(stat -c %s "$WORK/data.zip")" 'BEGIN {
+  printf "sfxpack --payload of the %.1f MB zip archive: %.2f s wall, peak memory %.1f MB (%.2f x the archive; target: a few MB, whatever its size)\n", size / 1048576, secs, rss / 1024, rss / 1024 / (size / 1048576)
 }'
 rm -rf "$WORK"
