@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "support/owners.h"
+#include "support/system_library.h"
 
 namespace {
 
@@ -23,8 +24,7 @@ using QueryProcessFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 // nothing is loaded, nothing can be planted.
 template <typename Fn>
 Fn NtdllFunction(const char* name) {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll, name))) : nullptr;
+  return ModuleProcedure<Fn>(GetModuleHandleW(L"ntdll.dll"), name);
 }
 
 // The head of one entry of the system's process list, in the layout the

@@ -14,6 +14,7 @@
 #include "launcher/workspace.h"
 #include "splash/build_date.h"
 #include "splash/splash_window.h"
+#include "support/system_library.h"
 
 namespace {
 
@@ -98,9 +99,7 @@ void WindowsVersion(DWORD* major, DWORD* minor, DWORD* build) {
   using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
   OSVERSIONINFOW info = {};
   info.dwOSVersionInfoSize = sizeof(info);
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  auto get = ntdll ? reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
-                   : nullptr;
+  auto get = ModuleProcedure<RtlGetVersionFn>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
   if (!get || get(&info) != 0) info = {};
   *major = info.dwMajorVersion;
   *minor = info.dwMinorVersion;

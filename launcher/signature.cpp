@@ -15,11 +15,6 @@ using ProvSignerFromChainFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*
 using ProvCertFromChainFn = CRYPT_PROVIDER_CERT*(WINAPI*)(CRYPT_PROVIDER_SGNR*, DWORD);
 using CertGetNameStringFn = DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
 
-template <typename Fn>
-Fn Procedure(HMODULE module, const char* name) {
-  return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
-}
-
 // wintrust.dll is not one of the system's known DLLs, so importing it would
 // let a wintrust.dll lying beside the launcher (say, in a Downloads folder)
 // load before our first instruction runs. It is loaded here, on first use,
@@ -31,7 +26,7 @@ WinVerifyTrustFn LoadWinVerifyTrust() {
   static bool tried = false;
   if (tried) return verify;
   tried = true;
-  verify = Procedure<WinVerifyTrustFn>(LoadSystemLibrary(L"wintrust.dll"), "WinVerifyTrust");
+  verify = ModuleProcedure<WinVerifyTrustFn>(LoadSystemLibrary(L"wintrust.dll"), "WinVerifyTrust");
   return verify;
 }
 
@@ -54,10 +49,10 @@ const SignerReaders* LoadSignerReaders() {
     tried = true;
     const HMODULE trust = LoadSystemLibrary(L"wintrust.dll");
     const HMODULE crypt = LoadSystemLibrary(L"crypt32.dll");
-    readers.provData = Procedure<ProvDataFromStateFn>(trust, "WTHelperProvDataFromStateData");
-    readers.provSigner = Procedure<ProvSignerFromChainFn>(trust, "WTHelperGetProvSignerFromChain");
-    readers.provCert = Procedure<ProvCertFromChainFn>(trust, "WTHelperGetProvCertFromChain");
-    readers.nameString = Procedure<CertGetNameStringFn>(crypt, "CertGetNameStringW");
+    readers.provData = ModuleProcedure<ProvDataFromStateFn>(trust, "WTHelperProvDataFromStateData");
+    readers.provSigner = ModuleProcedure<ProvSignerFromChainFn>(trust, "WTHelperGetProvSignerFromChain");
+    readers.provCert = ModuleProcedure<ProvCertFromChainFn>(trust, "WTHelperGetProvCertFromChain");
+    readers.nameString = ModuleProcedure<CertGetNameStringFn>(crypt, "CertGetNameStringW");
   }
   if (!readers.provData || !readers.provSigner || !readers.provCert || !readers.nameString) return nullptr;
   return &readers;

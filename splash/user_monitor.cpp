@@ -18,14 +18,10 @@ using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT
 // program before its first instruction on Windows 7 (and shcore.dll is not a
 // known DLL, so an import would also let a planted copy load). Each is
 // looked up once and kept for the life of the process.
-template <typename Fn>
-Fn Lookup(HMODULE module, const char* name) {
-  return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
-}
 
 int RealMonitorDpi(HMONITOR monitor) {
   static const GetDpiForMonitorFn get =
-      Lookup<GetDpiForMonitorFn>(LoadSystemLibrary(L"shcore.dll"), "GetDpiForMonitor");
+      ModuleProcedure<GetDpiForMonitorFn>(LoadSystemLibrary(L"shcore.dll"), "GetDpiForMonitor");
   UINT x = 0, y = 0;
   if (!get || FAILED(get(monitor, kEffectiveDpi, &x, &y))) return 0;
   return static_cast<int>(x);
@@ -34,7 +30,7 @@ int RealMonitorDpi(HMONITOR monitor) {
 bool RealFrameForDpi(RECT* rect, DWORD style, DWORD exStyle, int dpi) {
   // user32 is imported, so it is loaded already.
   static const AdjustWindowRectExForDpiFn adjust =
-      Lookup<AdjustWindowRectExForDpiFn>(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi");
+      ModuleProcedure<AdjustWindowRectExForDpiFn>(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi");
   RECT grown = *rect;
   if (!adjust || !adjust(&grown, style, FALSE, exStyle, static_cast<UINT>(dpi))) return false;
   *rect = grown;
