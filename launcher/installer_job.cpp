@@ -4,6 +4,7 @@
 
 #include "launcher/launcher_hooks.h"
 #include "launcher/process_query.h"
+#include "launcher/workspace.h"
 #include "support/owners.h"
 
 namespace {
@@ -377,10 +378,10 @@ bool JobHoldsWorkspace(HANDLE job, const WorkspacePlaces& places, WaitMemory* me
 
 WaitEnd AwaitWorkspaceProcesses(HANDLE job, const wchar_t* workspace, const WaitObserver* observer) {
   if (!job || !workspace || !*workspace) return kWaitWithoutJob;
-  wchar_t temp[MAX_PATH + 1] = {};
-  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  wchar_t temp[kWidePathCapacity] = {};
+  FindTemporaryFolder(temp);
   WorkspacePlaces places;
-  FindWorkspacePlaces(workspace, length && length <= MAX_PATH ? temp : nullptr, &places);
+  FindWorkspacePlaces(workspace, temp, &places);
   WaitMemory memory;
   bool listed = true;
   while (JobHoldsWorkspace(job, places, &memory, observer, &listed)) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "launcher/workspace.h"
 #include "support/owners.h"
 #include "support/system_library.h"
 
@@ -151,19 +152,12 @@ std::wstring ReadCommandLine(HANDLE process) {
 
 bool RunsAsLaunchersUser(HANDLE process) {
   // The launcher's own user, read once.
-  static BYTE self[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  static BYTE self[kTokenUserBytes];
   static bool selfRead = false;
-  auto readUser = [](HANDLE owner, BYTE* into, DWORD size) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(owner, TOKEN_QUERY, &token)) return false;
-    HandleOwner tokenOwner(token);
-    DWORD needed = 0;
-    return GetTokenInformation(token, TokenUser, into, size, &needed) != 0;
-  };
-  if (!selfRead) selfRead = readUser(GetCurrentProcess(), self, sizeof(self));
+  if (!selfRead) selfRead = ReadTokenUser(GetCurrentProcess(), self);
   if (!selfRead) return false;
-  BYTE other[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  if (!readUser(process, other, sizeof(other))) return false;
+  BYTE other[kTokenUserBytes];
+  if (!ReadTokenUser(process, other)) return false;
   return EqualSid(reinterpret_cast<TOKEN_USER*>(self)->User.Sid,
                   reinterpret_cast<TOKEN_USER*>(other)->User.Sid) != 0;
 }

@@ -32,17 +32,11 @@ void ResetLog(RunLog* log) {
   log->path[0] = L'\0';
 }
 
-// The log's own folder: the temporary folder as the workspace takes it.
-void TemporaryFolder(wchar_t* folder) {
-  const DWORD length = GetTempPathW(kWidePathCapacity, folder);
-  if (length == 0 || length >= kWidePathCapacity) StrCopyBounded(folder, kWidePathCapacity, L"C:\\TEMP\\");
-}
-
 // Made new under the first free candidate name. A name something already
 // stands under is never opened: it may be another user's file or link.
 HANDLE CreateInTemporaryFolder(RunLog* log, const SYSTEMTIME& now, SECURITY_ATTRIBUTES* access) {
   wchar_t folder[kWidePathCapacity] = {};
-  TemporaryFolder(folder);
+  FindTemporaryFolder(folder);
   for (int candidate = 0; candidate < kRunLogNameCandidates; ++candidate) {
     wchar_t name[80];
     StrFormatBounded(name, 80, L"Quillane_Setup_%04u%02u%02u_%02u%02u%02u_%lu", now.wYear, now.wMonth,
@@ -149,39 +143,17 @@ void InitRunLog(RunLog* log) {
 }
 
 int MakeRunLogDescriptor(RunLogDescriptor* record) {
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  if (!AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &record->system.sid) ||
-      !AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                &record->administrators.sid))
-    return 0;
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
-  HandleOwner tokenOwner(token);
-  DWORD needed = 0;
-  if (!GetTokenInformation(token, TokenUser, record->tokenUser, sizeof(record->tokenUser), &needed)) return 0;
-
-  EXPLICIT_ACCESS_W entries[3] = {};
-  PSID sids[3] = {reinterpret_cast<TOKEN_USER*>(record->tokenUser)->User.Sid, record->system.sid,
-                  record->administrators.sid};
-  const TRUSTEE_TYPE types[3] = {TRUSTEE_IS_USER, TRUSTEE_IS_USER, TRUSTEE_IS_GROUP};
-  for (int i = 0; i < 3; ++i) {
-    entries[i].grfAccessPermissions = GENERIC_ALL;
-    entries[i].grfAccessMode = SET_ACCESS;
-    entries[i].grfInheritance = NO_INHERITANCE;
-    entries[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    entries[i].Trustee.TrusteeType = types[i];
-    entries[i].Trustee.ptstrName = static_cast<LPWSTR>(sids[i]);
-  }
+  WorkspaceTrustees& trustees = record->trustees;
+  if (!MakeWorkspaceTrustees(&trustees)) return 0;
+  EXPLICIT_ACCESS_W entries[3];
+  PSID self = reinterpret_cast<TOKEN_USER*>(trustees.tokenUser)->User.Sid;
+  FillAccessEntry(&entries[0], self, GENERIC_ALL, TRUSTEE_IS_USER, NO_INHERITANCE);
+  FillAccessEntry(&entries[1], trustees.system.sid, GENERIC_ALL, TRUSTEE_IS_USER, NO_INHERITANCE);
+  FillAccessEntry(&entries[2], trustees.administrators.sid, GENERIC_ALL, TRUSTEE_IS_GROUP, NO_INHERITANCE);
   PACL list = nullptr;
   if (SetEntriesInAclW(3, entries, nullptr, &list) != ERROR_SUCCESS) return 0;
   record->accessList.mem = list;
-  // Protected: the temporary folder's inheritable entries (in a shared one,
-  // every user's) are not added.
-  return InitializeSecurityDescriptor(&record->descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-                 SetSecurityDescriptorDacl(&record->descriptor, TRUE, list, FALSE) &&
-                 SetSecurityDescriptorControl(&record->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)
-             ? 1
-             : 0;
+  return InitProtectedDescriptor(&record->descriptor, list) ? 1 : 0;
 }
 
 bool OpenRunLog(RunLog* log, const SYSTEMTIME& now) {

@@ -58,9 +58,7 @@ void InitRunLog(RunLog* log);
 // administrators have full control, nobody else has any (the log holds the
 // installer's arguments), and nothing is inherited from the folder.
 struct RunLogDescriptor {
-  SidOwner system;
-  SidOwner administrators;
-  BYTE tokenUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  WorkspaceTrustees trustees;  // of them, the user, SYSTEM and the administrators
   LocalOwner accessList;
   SECURITY_DESCRIPTOR descriptor;
   RunLogDescriptor() = default;

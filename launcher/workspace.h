@@ -27,6 +27,13 @@ struct TakenWorkspaceNames {
   wchar_t names[kWorkspaceNameCandidates][kWorkspaceNameUnits + 1];
 };
 
+// The temporary folder, with its closing separator, into folder
+// (kWidePathCapacity units): the system's, or "C:\TEMP\" when there is none
+// or its path does not fit. The workspace is made in it, the run's log
+// beside the workspace, and the wait after the installer counts what runs
+// from it.
+void FindTemporaryFolder(wchar_t* folder);
+
 // Makes the folder "_qln_setup_sfx_%08x" (the process identifier) in the
 // temporary directory, or in "C:\TEMP\" when there is none. Both buffers hold
 // 276 units. On return workspace holds the folder's path and scratch that
@@ -41,13 +48,20 @@ struct TakenWorkspaceNames {
 // Either way taken (when not null) lists every name that was found taken.
 int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace, TakenWorkspaceNames* taken);
 
+// Room for a TOKEN_USER record with any SID.
+constexpr DWORD kTokenUserBytes = sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE;
+
+// Reads the user process (a handle with PROCESS_QUERY_LIMITED_INFORMATION)
+// runs as into user, a TOKEN_USER record of kTokenUserBytes. True when read.
+bool ReadTokenUser(HANDLE process, BYTE* user);
+
 // The trustees of the workspace's access list. The SIDs are owned here.
 struct WorkspaceTrustees {
   SidOwner authenticatedUsers;   // S-1-5-11
   SidOwner users;                // S-1-5-32-545
   SidOwner system;               // S-1-5-18
   SidOwner administrators;       // S-1-5-32-544
-  BYTE tokenUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];  // the running user
+  BYTE tokenUser[kTokenUserBytes];  // the running user
 };
 
 constexpr int kWorkspaceAccessCount = 5;
@@ -61,6 +75,18 @@ int MakeWorkspaceTrustees(WorkspaceTrustees* trustees);
 // administrators have full control; all inherited by files and subfolders.
 // The entries point into trustees, which must outlive them.
 void FillWorkspaceAccess(WorkspaceTrustees* trustees, EXPLICIT_ACCESS_W* entries);
+
+// Fills entry to give sid permissions, as the trustee type says, with
+// inheritance (NO_INHERITANCE, or OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE
+// for a folder's files and subfolders).
+void FillAccessEntry(EXPLICIT_ACCESS_W* entry, PSID sid, DWORD permissions, TRUSTEE_TYPE type,
+                     DWORD inheritance);
+
+// Initialises descriptor with list as its access list, protected: nothing
+// is inherited from the parent folder, whose inheritable entries (in a
+// shared folder, every user's) would otherwise be added. True when done;
+// list must outlive descriptor.
+bool InitProtectedDescriptor(SECURITY_DESCRIPTOR* descriptor, PACL list);
 
 // Builds the workspace's access list from the entries above, filling
 // trustees on the way. Returns 1 with *list owned by the caller (LocalFree),

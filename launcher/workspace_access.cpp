@@ -11,11 +11,25 @@ bool MakeNtSid(SidOwner* owner, BYTE count, DWORD first, DWORD second) {
   return AllocateAndInitializeSid(&nt, count, first, second, 0, 0, 0, 0, 0, 0, &owner->sid) != FALSE;
 }
 
-void FillEntry(EXPLICIT_ACCESS_W* entry, PSID sid, DWORD permissions, TRUSTEE_TYPE type) {
+// The workspace's entries reach every file and folder unpacked into it.
+constexpr DWORD kInheritedByAll = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+
+}  // namespace
+
+bool ReadTokenUser(HANDLE process, BYTE* user) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return false;
+  HandleOwner tokenOwner(token);
+  DWORD needed = 0;
+  return GetTokenInformation(token, TokenUser, user, kTokenUserBytes, &needed) != FALSE;
+}
+
+void FillAccessEntry(EXPLICIT_ACCESS_W* entry, PSID sid, DWORD permissions, TRUSTEE_TYPE type,
+                     DWORD inheritance) {
   ZeroMemory(entry, sizeof(*entry));
   entry->grfAccessPermissions = permissions;
   entry->grfAccessMode = SET_ACCESS;
-  entry->grfInheritance = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  entry->grfInheritance = inheritance;
   entry->Trustee.pMultipleTrustee = nullptr;
   entry->Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
   entry->Trustee.TrusteeForm = TRUSTEE_IS_SID;
@@ -23,7 +37,11 @@ void FillEntry(EXPLICIT_ACCESS_W* entry, PSID sid, DWORD permissions, TRUSTEE_TY
   entry->Trustee.ptstrName = static_cast<LPWSTR>(sid);
 }
 
-}  // namespace
+bool InitProtectedDescriptor(SECURITY_DESCRIPTOR* descriptor, PACL list) {
+  return InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorDacl(descriptor, TRUE, list, FALSE) &&
+         SetSecurityDescriptorControl(descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
 
 int MakeWorkspaceTrustees(WorkspaceTrustees* trustees) {
   if (!trustees) return 0;
@@ -32,24 +50,19 @@ int MakeWorkspaceTrustees(WorkspaceTrustees* trustees) {
       !MakeNtSid(&trustees->system, 1, SECURITY_LOCAL_SYSTEM_RID, 0) ||
       !MakeNtSid(&trustees->administrators, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS))
     return 0;
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
-  HandleOwner tokenOwner(token);
-  DWORD needed = 0;
-  return GetTokenInformation(token, TokenUser, trustees->tokenUser, sizeof(trustees->tokenUser),
-                             &needed) ? 1 : 0;
+  return ReadTokenUser(GetCurrentProcess(), trustees->tokenUser) ? 1 : 0;
 }
 
 void FillWorkspaceAccess(WorkspaceTrustees* trustees, EXPLICIT_ACCESS_W* entries) {
   // The groups may read and run what is unpacked but never add or swap a
   // file beside an installer that may run elevated.
   const DWORD readRun = GENERIC_READ | GENERIC_EXECUTE;
-  FillEntry(&entries[0], trustees->authenticatedUsers.sid, readRun, TRUSTEE_IS_GROUP);
-  FillEntry(&entries[1], trustees->users.sid, readRun, TRUSTEE_IS_GROUP);
+  FillAccessEntry(&entries[0], trustees->authenticatedUsers.sid, readRun, TRUSTEE_IS_GROUP, kInheritedByAll);
+  FillAccessEntry(&entries[1], trustees->users.sid, readRun, TRUSTEE_IS_GROUP, kInheritedByAll);
   PSID self = reinterpret_cast<TOKEN_USER*>(trustees->tokenUser)->User.Sid;
-  FillEntry(&entries[2], self, GENERIC_ALL, TRUSTEE_IS_USER);
-  FillEntry(&entries[3], trustees->system.sid, GENERIC_ALL, TRUSTEE_IS_USER);
-  FillEntry(&entries[4], trustees->administrators.sid, GENERIC_ALL, TRUSTEE_IS_GROUP);
+  FillAccessEntry(&entries[2], self, GENERIC_ALL, TRUSTEE_IS_USER, kInheritedByAll);
+  FillAccessEntry(&entries[3], trustees->system.sid, GENERIC_ALL, TRUSTEE_IS_USER, kInheritedByAll);
+  FillAccessEntry(&entries[4], trustees->administrators.sid, GENERIC_ALL, TRUSTEE_IS_GROUP, kInheritedByAll);
 }
 
 int MakeWorkspaceAccessList(WorkspaceTrustees* trustees, PACL* list) {
@@ -120,10 +133,7 @@ int MakeWorkspaceDescriptor(WorkspaceDescriptor* record) {
   PACL list = nullptr;
   if (!MakeWorkspaceAccessList(&record->trustees, &list)) return 0;
   record->accessList.mem = list;
-  if (!InitializeSecurityDescriptor(&record->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&record->descriptor, TRUE, list, FALSE) ||
-      !SetSecurityDescriptorControl(&record->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
-    return 0;
+  if (!InitProtectedDescriptor(&record->descriptor, list)) return 0;
   // Set now, with the folder's first access list, never afterwards: a label
   // added later would leave a moment in which the tree is open to writing
   // from below, and relabelling needs rights an elevated caller may lack.

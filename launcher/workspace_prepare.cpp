@@ -36,15 +36,18 @@ bool FormatCandidate(wchar_t* workspace, wchar_t* name, const wchar_t* tempPath,
 
 }  // namespace
 
+void FindTemporaryFolder(wchar_t* folder) {
+  // A temporary path that does not fit leaves the buffer unwritten; the
+  // fixed folder is used then as when there is none.
+  const DWORD length = GetTempPathW(kWidePathCapacity, folder);
+  if (length == 0 || length >= kWidePathCapacity) StrCopyBounded(folder, kWidePathCapacity, L"C:\\TEMP\\");
+}
+
 int PrepareWorkspace(wchar_t* scratch, wchar_t* workspace, TakenWorkspaceNames* taken) {
   if (taken) taken->count = 0;
   if (!scratch || !workspace) return 0;
-  // A temporary path that does not fit leaves the buffer unwritten; the
-  // fixed folder is used then as when there is none.
   wchar_t tempPath[kWidePathCapacity] = {};
-  DWORD tempLength = GetTempPathW(kWidePathCapacity, tempPath);
-  if (tempLength == 0 || tempLength >= kWidePathCapacity)
-    StrCopyBounded(tempPath, kWidePathCapacity, L"C:\\TEMP\\");
+  FindTemporaryFolder(tempPath);
 
   WorkspaceDescriptor descriptor;
   if (!MakeWorkspaceDescriptor(&descriptor)) return 0;

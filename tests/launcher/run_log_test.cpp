@@ -176,8 +176,8 @@ TEST(RunLogFile, OnlyTheUserSystemAndAdministratorsMayOpenIt) {
   ASSERT_TRUE(GetSecurityDescriptorDacl(&record.descriptor, &present, &list, &defaulted));
   ASSERT_TRUE(present && list);
   ASSERT_EQ(list->AceCount, 3);
-  PSID expected[3] = {reinterpret_cast<TOKEN_USER*>(record.tokenUser)->User.Sid, record.system.sid,
-                      record.administrators.sid};
+  PSID expected[3] = {reinterpret_cast<TOKEN_USER*>(record.trustees.tokenUser)->User.Sid,
+                      record.trustees.system.sid, record.trustees.administrators.sid};
   for (DWORD i = 0; i < 3; ++i) {
     ACCESS_ALLOWED_ACE* entry = nullptr;
     ASSERT_TRUE(GetAce(list, i, reinterpret_cast<void**>(&entry)));
