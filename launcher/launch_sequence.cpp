@@ -53,22 +53,10 @@ void NoteSlowSignature(SignatureStage* stage) {
           kSignatureSlowSeconds);
 }
 
-// One line per round: the check's result, the trust service's own result
-// in hex and in words, whether the network could be used, the time taken,
-// and the signer's subject when the check read one.
-void LogSignatureRound(SignatureStage* stage, const int result, const SignatureRound& round, uint64_t began) {
-  const double ms = ElapsedSeconds(began, Hooks.readTimestamp()) * 1000.0;
-  const wchar_t* source = round.providerFlags & kTrustCacheOnly ? L"machine's stores only" : L"network allowed";
-  if (result == kSignatureAbandoned) {
-    LogLine(stage->log, L"signature: round %d (%s) still ran after %.0f ms when the stage's %.0f s were up",
-            stage->rounds, source, ms, kSignatureGiveUpSeconds);
-    return;
-  }
-  wchar_t meaning[160];
-  TrustResultText(round.trustResult, meaning, 160);
-  LogLine(stage->log, L"signature: round %d (%s): %s; WinVerifyTrust 0x%08lx (%s), %.0f ms%s%s%s", stage->rounds,
-          source, SignatureResultText(result), static_cast<unsigned long>(round.trustResult), meaning, ms,
-          round.signer[0] ? L"; signer \"" : L"", round.signer, round.signer[0] ? L"\"" : L"");
+// One line per round (LogSignatureRound), with the time since began.
+void NoteSignatureRound(SignatureStage* stage, const int result, const SignatureRound& round, uint64_t began) {
+  LogSignatureRound(stage->log, stage->rounds, result, round,
+                    ElapsedSeconds(began, Hooks.readTimestamp()) * 1000.0);
 }
 
 // Asked while a check runs: gives up at the stage's bound, and reports a
@@ -108,7 +96,7 @@ int CheckInstaller(SetupRun* run, SignatureStage* stage) {
   const uint64_t began = Hooks.readTimestamp();
   const int result = RunSignatureCheck(Stages.verifyFileSignature, &round, KeepWaitingForSignature,
                                        stage, &run->abandonedCheck);
-  LogSignatureRound(stage, result, round, began);
+  NoteSignatureRound(stage, result, round, began);
   if (result != kSignatureAbandoned && ChainNeedsNetwork(round.trustResult) &&
       (stage->providerFlags & kTrustCacheOnly)) {
     stage->providerFlags &= ~kTrustCacheOnly;
@@ -160,25 +148,6 @@ bool AwaitVerifiedInstaller(SetupRun* run) {
     if (result == kSignatureVerified) return EndSignatureStage(run, stage, true);
     if (result == kSignatureAbandoned) return EndSignatureStage(run, stage, false);
   }
-}
-
-// One line with every workspace name found taken already, when any was:
-// at most kWorkspaceNameCandidates names of kWorkspaceNameUnits, well
-// within one line.
-void LogTakenWorkspaceNames(RunLog* log, const TakenWorkspaceNames& taken) {
-  static_assert(kWorkspaceNameCandidates * (kWorkspaceNameUnits + 2) + 64 < kRunLogLineUnits, "one line holds them");
-  const int count = taken.count < kWorkspaceNameCandidates ? taken.count : kWorkspaceNameCandidates;
-  if (count <= 0) return;
-  wchar_t names[kWorkspaceNameCandidates * (kWorkspaceNameUnits + 2)] = {};
-  size_t used = 0;
-  for (int i = 0; i < count; ++i) {
-    const int wrote = _snwprintf(names + used, ARRAYSIZE(names) - 1 - used, i ? L", %.*s" : L"%.*s",
-                                 kWorkspaceNameUnits, taken.names[i]);
-    if (wrote < 0) break;
-    used += static_cast<size_t>(wrote);
-  }
-  names[ARRAYSIZE(names) - 1] = L'\0';
-  LogLine(log, L"workspace: %d name%s taken already, left untouched: %s", count, count == 1 ? L"" : L"s", names);
 }
 
 // Reports a failure in the splash window's name, then cleans up.

@@ -65,11 +65,6 @@ struct SetupRun {
 // Zero buffers, no handle, nothing made yet, the failure exit code -99.
 void InitSetupRun(SetupRun* run);
 
-// The signature stage: the check is repeated until it verifies; after 10 s
-// the status reports a time-out, and at 60 s the stage gives up.
-constexpr double kSignatureSlowSeconds = 10.0;
-constexpr double kSignatureGiveUpSeconds = 60.0;
-
 // The exit code of every failure (4294967197 as an unsigned exit code).
 constexpr int kLauncherFailureCode = -99;
 

@@ -282,6 +282,38 @@ const wchar_t* SignatureResultText(int result) {
   }
 }
 
+void LogSignatureRound(RunLog* log, int number, int result, const SignatureRound& round, double ms) {
+  const wchar_t* source = round.providerFlags & kTrustCacheOnly ? L"machine's stores only" : L"network allowed";
+  if (result == kSignatureAbandoned) {
+    LogLine(log, L"signature: round %d (%s) still ran after %.0f ms when the stage's %.0f s were up", number,
+            source, ms, kSignatureGiveUpSeconds);
+    return;
+  }
+  wchar_t meaning[160];
+  TrustResultText(round.trustResult, meaning, 160);
+  LogLine(log, L"signature: round %d (%s): %s; WinVerifyTrust 0x%08lx (%s), %.0f ms%s%s%s", number, source,
+          SignatureResultText(result), static_cast<unsigned long>(round.trustResult), meaning, ms,
+          round.signer[0] ? L"; signer \"" : L"", round.signer, round.signer[0] ? L"\"" : L"");
+}
+
+// At most kWorkspaceNameCandidates names of kWorkspaceNameUnits: well
+// within one line.
+void LogTakenWorkspaceNames(RunLog* log, const TakenWorkspaceNames& taken) {
+  static_assert(kWorkspaceNameCandidates * (kWorkspaceNameUnits + 2) + 64 < kRunLogLineUnits, "one line holds them");
+  const int count = taken.count < kWorkspaceNameCandidates ? taken.count : kWorkspaceNameCandidates;
+  if (count <= 0) return;
+  wchar_t names[kWorkspaceNameCandidates * (kWorkspaceNameUnits + 2)] = {};
+  size_t used = 0;
+  for (int i = 0; i < count; ++i) {
+    const int wrote = _snwprintf(names + used, ARRAYSIZE(names) - 1 - used, i ? L", %.*s" : L"%.*s",
+                                 kWorkspaceNameUnits, taken.names[i]);
+    if (wrote < 0) break;
+    used += static_cast<size_t>(wrote);
+  }
+  names[ARRAYSIZE(names) - 1] = L'\0';
+  LogLine(log, L"workspace: %d name%s taken already, left untouched: %s", count, count == 1 ? L"" : L"s", names);
+}
+
 void DescribeArguments(const wchar_t* commandLine, wchar_t* text, size_t units) {
   StrCopyBounded(text, units, L"none");
   if (!commandLine) return;

@@ -19,6 +19,7 @@
 
 #include "launcher/handover.h"
 #include "launcher/installer_job.h"
+#include "launcher/signature.h"
 #include "launcher/workspace.h"
 #include "payload/extract_payload.h"
 #include "support/owners.h"
@@ -95,6 +96,15 @@ void TrustResultText(LONG result, wchar_t* text, size_t units);
 
 // A VerifyFileSignature result in words: "verified", "not signed", ...
 const wchar_t* SignatureResultText(int result);
+
+// One line per round of the signature check (number, from 1): the check's
+// result, the trust service's own result in hex and in words, whether the
+// network could be used, the time taken (ms), and the signer's subject when
+// the check read one; or that the round still ran when the stage gave up.
+void LogSignatureRound(RunLog* log, int number, int result, const SignatureRound& round, double ms);
+
+// One line with every workspace name found taken already, when any was.
+void LogTakenWorkspaceNames(RunLog* log, const TakenWorkspaceNames& taken);
 
 // The launcher's arguments as they are passed on, split as CommandLineToArgvW
 // splits them, each in brackets, secrets masked (MaskSecretArguments):

@@ -87,6 +87,11 @@ int RunSignatureCheck(int (*check)(SignatureRound* round), SignatureRound* round
 // either way; a null worker returns at once. True when it ended.
 bool AwaitAbandonedCheck(HANDLE* worker, DWORD timeoutMs);
 
+// The signature stage: the check is repeated until it verifies; after 10 s
+// the status reports a time-out, and at 60 s the stage gives up.
+constexpr double kSignatureSlowSeconds = 10.0;
+constexpr double kSignatureGiveUpSeconds = 60.0;
+
 // How long the clean-up gives an abandoned check to end and let go of the
 // installer's file before the workspace is removed.
 constexpr DWORD kAbandonedCheckGraceMs = 5000;
