@@ -10,7 +10,6 @@ namespace {
 // picture and the window keep one scale for the life of the process.
 int ScreenDpiCache = 0;
 
-constexpr int kBaseDpi = 96;
 constexpr int kDpiStep = 24;
 
 }  // namespace

@@ -1,6 +1,9 @@
 // The screen's DPI as the splash picture uses it, and lengths scaled to it.
 #pragma once
 
+// The DPI at which a picture is shown at its own size: the system's 100 %.
+constexpr int kBaseDpi = 96;
+
 // The horizontal screen DPI, read once per process: a multiple of 24, at
 // least 96; 0 only while no screen device context could be had.
 int GetScreenDpi();

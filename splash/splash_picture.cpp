@@ -14,8 +14,6 @@ namespace {
 // scaled copy scaled again.
 HBITMAP DecodedPicture = nullptr;
 
-constexpr int kBaseDpi = 96;
-
 // Destroys an image record that did not become SplashImage.
 struct ImageOwner {
   ImageRecord image = {};

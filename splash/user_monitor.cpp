@@ -9,7 +9,6 @@ namespace {
 // shellscalingapi.h's MDT_EFFECTIVE_DPI: the DPI the user chose for the
 // monitor, the one the system scales windows by.
 constexpr int kEffectiveDpi = 0;
-constexpr int kBaseDpi = 96;
 
 using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
 using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
