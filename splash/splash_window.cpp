@@ -3,6 +3,7 @@
 #include "splash/splash_window.h"
 
 #include "splash/build_date.h"
+#include "splash/screen_dpi.h"
 #include "splash/splash_picture.h"
 #include "splash/user_monitor.h"
 #include "splash/window_geometry.h"
@@ -18,17 +19,17 @@ constexpr DWORD kStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 // The DPI of the window's monitor as the system reports it (not rounded):
 // its frame is sized for this one.
-int WindowDpi = 96;
-// The full rectangle of the monitor the window was created on.
-RECT WindowArea = {};
+int WindowDpi = kBaseDpi;
 
 // Fits the window around the picture, which CreateSplashWindow built for
-// the monitor it creates the window on. -1 when there is no picture, so
-// that the window is not created.
-LRESULT FitPicture(HWND window) {
+// the monitor it creates the window on and hands over as the creation's
+// parameter. -1 when there is no picture, so that the window is not created.
+LRESULT FitPicture(HWND window, const CREATESTRUCTW* creation) {
   if (SplashImage.width <= 0 || SplashImage.height <= 0) return -1;
+  const UserMonitor* monitor = static_cast<const UserMonitor*>(creation->lpCreateParams);
+  if (monitor) WindowDpi = monitor->dpi;
   SetClientSize(window, SplashImage.width, SplashImage.height, WindowDpi);
-  CenterWindowOnMonitor(window, &WindowArea);
+  CenterWindowOnMonitor(window, monitor ? &monitor->area : nullptr);
   BringWindowToTop(window);
   BringWindowToTop(window);
   return 0;
@@ -62,7 +63,7 @@ void PaintPicture(HWND window) {
 LRESULT CALLBACK SplashWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      return FitPicture(window);
+      return FitPicture(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
     case WM_DPICHANGED:
       return FollowDpi(window, wParam, reinterpret_cast<const RECT*>(lParam));
     case WM_DESTROY:
@@ -123,15 +124,13 @@ int CreateSplashWindow(HINSTANCE module) {
   // Created where it will stay: a window created elsewhere and moved to a
   // monitor of another DPI would be told of the change inside its own
   // creation, and would have been scaled once for nothing.
-  const UserMonitor monitor = FindUserMonitor();
-  WindowDpi = monitor.dpi;
-  WindowArea = monitor.area;
+  UserMonitor monitor = FindUserMonitor();
   if (!BuildSplashPicture(module, monitor.dpi)) return 0;
   const RECT place = CentredWindowRect(monitor.area, SplashImage.width, SplashImage.height, kStyle, 0,
                                        monitor.dpi);
   SplashWindow = CreateWindowExW(0, kSplashClassName, title, kStyle, place.left, place.top,
                                  place.right - place.left, place.bottom - place.top, nullptr, nullptr,
-                                 module, nullptr);
+                                 module, &monitor);
   if (!SplashWindow) {
     FreeSplashPicture();
     return 0;

@@ -10,7 +10,8 @@ constexpr wchar_t kSplashClassName[] = L"QLNneo_SfxBox";
 constexpr wchar_t kLauncherVersion[] = L"5.09.01";
 
 // The DPI of the window's monitor as the system reports it (not rounded),
-// which the picture was scaled for; 96 before the window exists.
+// which the picture was scaled for unless its enlargement failed (it then
+// keeps its size); 96 before the first window exists.
 int SplashWindowDpi();
 
 // The splash window's handle; null before it exists and after WM_DESTROY.
