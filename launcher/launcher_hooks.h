@@ -71,11 +71,10 @@ constexpr UINT kFailureBoxFlags = 0x00051030;
 
 // False when the process runs in session 0 or its window station is not
 // visible: a service's or a deployment tool's session, whose desktop nobody
-// sees. A box
-// there would wait for an OK that never comes, holding the clean-up and the
-// exit code back until the tool gives up, so failure boxes are skipped and
-// the run ends as it would after the box. True until NoteWhetherBoxesCanBeSeen
-// has run.
+// sees. A box there would wait for an OK that never comes, holding the
+// clean-up and the exit code back until the tool gives up, so failure boxes
+// are skipped and the run ends as it would after the box. True until
+// NoteWhetherBoxesCanBeSeen has run.
 extern bool FailureBoxesCanBeSeen;
 
 // Reads the process's session and the flags of its window station once, at
