@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <string>
 
 #include "source_date.h"
@@ -48,6 +51,17 @@ TEST(AppendBuildDate, MatchesThisBuild) {
   AppendDateText(expected, QLN_BUILD_DATE);
   EXPECT_STREQ(title, expected);
   EXPECT_EQ(wcslen(title), 11u);
+  // That date is the day (UTC) of the build's moment, the seconds the build
+  // stamps its products with.
+  const time_t moment = static_cast<time_t>(QLN_SOURCE_DATE_EPOCH);
+  const tm* day = gmtime(&moment);
+  ASSERT_NE(day, nullptr);
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char fromMoment[16];
+  snprintf(fromMoment, sizeof fromMoment, "%02d-%s-%04d", day->tm_mday, kMonths[day->tm_mon],
+           day->tm_year + 1900);
+  EXPECT_EQ(std::wstring(title), std::wstring(fromMoment, fromMoment + strlen(fromMoment)));
 }
 
 TEST(SplashWindow, CreatesTitlesAndCloses) {
